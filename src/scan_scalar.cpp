@@ -1,0 +1,88 @@
+// The byte-at-a-time scanner: the reference for the input format, and the
+// path for combiners other than add.
+#include "scan.h"
+
+namespace intsum {
+namespace {
+
+bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Space, tab, newline, vertical tab, form feed, carriage return.
+bool is_blank(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
+
+bool is_sign(unsigned char c) { return c == '-' || c == '+'; }
+
+// Runs the state machine over one chunk; `take` receives each integer, mod 2^32.
+template <class Take>
+chunk_result scan(scan_state& s, const unsigned char* p, std::size_t n, bool eof, Take take) {
+  phase at = s.at;
+  bool negative = s.negative;
+  std::uint32_t value = s.value;
+  std::size_t i = 0;
+
+  while (at != phase::ended && i < n) {
+    switch (at) {
+      case phase::separator:
+        while (i < n && (p[i] == ' ' || p[i] == ',')) ++i;
+        if (i == n) break;
+        at = phase::blank;
+        [[fallthrough]];
+      case phase::blank:
+        while (i < n && is_blank(p[i])) ++i;
+        if (i == n) break;
+        if (is_sign(p[i])) {
+          negative = p[i++] == '-';
+          at = phase::sign;
+        } else if (is_digit(p[i])) {
+          negative = false;
+          value = 0;
+          at = phase::digits;
+        } else {
+          at = phase::ended;
+        }
+        break;
+      case phase::sign:
+        if (is_digit(p[i])) {
+          value = 0;
+          at = phase::digits;
+        } else {
+          at = phase::ended;
+        }
+        break;
+      case phase::digits:
+        while (i < n && is_digit(p[i])) value = value * 10 + (p[i++] - '0');
+        if (i == n) break;
+        take(negative ? 0u - value : value);
+        at = phase::separator;
+        break;
+      case phase::ended:
+        break;
+    }
+  }
+
+  if (eof && at != phase::ended) {
+    if (at == phase::digits) take(negative ? 0u - value : value);
+    at = phase::ended;
+  }
+  s = {at, negative, value};
+  return {n, at == phase::ended};
+}
+
+}  // namespace
+
+chunk_result sum_scalar(sum_carry& c, const unsigned char* p, std::size_t n, bool eof) {
+  std::uint32_t sum = c.sum;
+  chunk_result r = scan(c.state, p, n, eof, [&sum](std::uint32_t v) { sum += v; });
+  c.sum = sum;
+  return r;
+}
+
+chunk_result fold_scalar(fold_carry& c, const unsigned char* p, std::size_t n, bool eof) {
+  return scan(c.state, p, n, eof, [&c](std::uint32_t v) {
+    int x = static_cast<int>(v);
+    c.result = c.any ? c.f(c.result, x) : x;
+    c.any = true;
+  });
+}
+
+}  // namespace intsum

@@ -1,0 +1,104 @@
+#include "sequential_compute.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "fold.h"
+#include "scan.h"
+
+namespace intsum {
+
+bool kernel_available(kernel k) {
+  switch (k) {
+    case kernel::automatic:
+    case kernel::scalar:
+      return true;
+  }
+  return false;
+}
+
+const char* kernel_name(kernel k) {
+  switch (k) {
+    case kernel::automatic: return "automatic";
+    case kernel::scalar: return "scalar";
+  }
+  return "?";
+}
+
+kernel best_kernel() {
+  return kernel::scalar;
+}
+
+namespace {
+
+sum_kernel sum_kernel_for(kernel) { return sum_scalar; }
+
+// Feeds the stream through `scan` in fixed-size reads. The scanner may leave
+// a short tail, which moves to the front of the buffer ahead of the next read.
+template <class Scan>
+bool pump(reader in, std::size_t read_size, Scan scan) {
+  alignas(64) unsigned char buffer[default_read_size + max_tail + 1];
+  read_size = std::clamp<std::size_t>(read_size, 1, default_read_size);
+  std::size_t have = 0;
+  for (;;) {
+    ssize_t got = in.read(in.context, buffer + have, read_size);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    have += static_cast<std::size_t>(got);
+    bool eof = got == 0;
+    chunk_result r = scan(buffer, have, eof);
+    if (r.ended || eof) return true;
+    have -= r.consumed;
+    std::memmove(buffer, buffer + r.consumed, have);
+  }
+}
+
+ssize_t read_fd(void* context, unsigned char* buffer, std::size_t size) {
+  return ::read(*static_cast<int*>(context), buffer, size);
+}
+
+}  // namespace
+
+fold_result fold(reader in, combiner f, const fold_options& options) {
+  if (f == add) {
+    sum_kernel k = sum_kernel_for(options.use);
+    sum_carry c;
+    bool ok = pump(in, options.read_size, [&](const unsigned char* p, std::size_t n, bool eof) {
+      return k(c, p, n, eof);
+    });
+    if (!ok) return {fold_status::read_failed, 0};
+    return {fold_status::ok, static_cast<int>(c.sum)};
+  }
+  fold_carry c{.state = {}, .f = f};
+  bool ok = pump(in, options.read_size, [&](const unsigned char* p, std::size_t n, bool eof) {
+    return fold_scalar(c, p, n, eof);
+  });
+  if (!ok) return {fold_status::read_failed, 0};
+  return {fold_status::ok, c.result};
+}
+
+fold_result fold_file(const char* filename, combiner f, const fold_options& options) {
+  int fd = ::open(filename, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {fold_status::open_failed, 0};
+  // Only a hint for read-ahead; pipes refuse it, which is fine.
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  fold_result r = fold({read_fd, &fd}, f, options);
+  ::close(fd);
+  return r;
+}
+
+}  // namespace intsum
+
+fold_result sequential_compute(const char* filename, combiner f) {
+  return intsum::fold_file(filename, f, {});
+}
+
+int add(int a, int b) {
+  return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b));
+}

@@ -1,0 +1,24 @@
+// The fold of a file of decimal integers, and the combiner the program uses.
+#pragma once
+
+enum class fold_status {
+  ok,           // value holds the fold
+  open_failed,  // the file could not be opened
+  read_failed,  // the file opened, but a read failed before the list ended
+};
+
+struct fold_result {
+  fold_status status;
+  int value;  // meaningful only when status is ok
+};
+
+// A combiner takes the running result first and the integer just read second.
+using combiner = int (*)(int a, int b);
+
+// Folds the integers of the file at `filename`, in file order, with `f`:
+// the first integer is taken as it is, `f` is applied once for each later one.
+// A file holding no integer folds to 0.
+fold_result sequential_compute(const char* filename, combiner f);
+
+// a + b, wrapping modulo 2^32.
+int add(int a, int b);

@@ -1,0 +1,183 @@
+// The program as its users run it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct run_result {
+  std::string out;
+  int status;
+};
+
+struct run_setup {
+  std::string stdin_path = "/dev/null";
+  std::string stdout_path;  // empty: capture through a pipe
+  std::string cwd;
+};
+
+// Runs intsum with exactly the argument vector given, argv[0] included.
+run_result run_argv(std::vector<std::string> args, const run_setup& setup = {}) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int pipefd[2];
+  EXPECT_EQ(pipe(pipefd), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, setup.stdin_path.c_str(), O_RDONLY, 0);
+  if (setup.stdout_path.empty())
+    posix_spawn_file_actions_adddup2(&actions, pipefd[1], 1);
+  else
+    posix_spawn_file_actions_addopen(&actions, 1, setup.stdout_path.c_str(), O_WRONLY, 0);
+  posix_spawn_file_actions_addclose(&actions, pipefd[0]);
+  posix_spawn_file_actions_addclose(&actions, pipefd[1]);
+  if (!setup.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, setup.cwd.c_str());
+
+  pid_t pid;
+  int err = posix_spawn(&pid, INTSUM_BINARY, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipefd[1]);
+  EXPECT_EQ(err, 0);
+
+  run_result r{"", -1};
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(pipefd[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<std::size_t>(n));
+  close(pipefd[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+run_result run(std::vector<std::string> args, const run_setup& setup = {}) {
+  args.insert(args.begin(), "intsum");
+  return run_argv(std::move(args), setup);
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/intsum-cli-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string file(const std::string& name, const std::string& contents) {
+    std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << contents;
+    return path;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(Cli, UsageWithoutArgument) {
+  EXPECT_EQ(run_argv({"./prog"}).out, "Usage: ./prog <filename>\n");
+  EXPECT_EQ(run_argv({"./prog"}).status, 1);
+  // An empty argument vector has no name to show.
+  run_result r = run_argv({});
+  EXPECT_EQ(r.out, "Usage: intsum <filename>\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Cli, Results) {
+  struct {
+    const char* contents;
+    const char* out;
+  } cases[] = {
+      {"3, 4, 5\n", "Result: 12\n"},
+      {"-3", "Result: -3\n"},
+      {"", "Result: 0\n"},
+      {"2147483647, 1", "Result: -2147483648\n"},
+  };
+  for (const auto& c : cases) {
+    run_result r = run({file("in.txt", c.contents)});
+    EXPECT_EQ(r.out, c.out) << c.contents;
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+TEST_F(Cli, ShippedExample) {
+  run_result r = run({INTSUM_EXAMPLES "/numbers.txt"});
+  EXPECT_EQ(r.out, "Result: 4950\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Cli, OnlyTheFirstArgumentCounts) {
+  std::string a = file("a.txt", "1 2"), b = file("b.txt", "100");
+  run_result r = run({a, b, "/nonexistent"});
+  EXPECT_EQ(r.out, "Result: 3\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Cli, ArgumentsStartingWithDashArePaths) {
+  file("-", "1 2");
+  file("--help", "40 2");
+  file("-5", "5");
+  for (auto [arg, out] : {std::pair{"-", "Result: 3\n"}, {"--help", "Result: 42\n"}, {"-5", "Result: 5\n"}}) {
+    run_setup in_dir;
+    in_dir.cwd = dir_;
+    run_result r = run({arg}, in_dir);
+    EXPECT_EQ(r.out, out) << arg;
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+TEST_F(Cli, Failures) {
+  struct {
+    std::string path;
+    const char* out;
+  } cases[] = {
+      {dir_ + "/missing.txt", "Error: File not found\n"},
+      {"", "Error: File not found\n"},
+      {dir_, "Error: Cannot read file\n"},
+      {"/proc/self/mem", "Error: Cannot read file\n"},  // reading offset 0 fails with EIO
+  };
+  for (const auto& c : cases) {
+    run_result r = run({c.path});
+    EXPECT_EQ(r.out, c.out) << c.path;
+    EXPECT_EQ(r.status, 1) << c.path;
+  }
+}
+
+TEST_F(Cli, UnreadableFile) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads any file";
+  std::string path = file("secret.txt", "1");
+  chmod(path.c_str(), 0);
+  EXPECT_EQ(run({path}).out, "Error: File not found\n");
+}
+
+TEST_F(Cli, ReadsFromAPipe) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string data = "10 20\n30,\n";
+  ASSERT_EQ(write(fds[1], data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  close(fds[1]);
+  run_setup from_pipe;
+  from_pipe.stdin_path = "/proc/self/fd/" + std::to_string(fds[0]);
+  run_result r = run({"/dev/stdin"}, from_pipe);
+  close(fds[0]);
+  EXPECT_EQ(r.out, "Result: 60\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Cli, UnwritableOutputFails) {
+  run_setup to_full;
+  to_full.stdout_path = "/dev/full";
+  EXPECT_EQ(run({file("in.txt", "1 2")}, to_full).status, 1);
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// The input format, run through every kernel, whole and split into reads.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support.h"
+
+namespace intsum::testing {
+namespace {
+
+struct format_case {
+  std::string contents;
+  int sum;
+};
+
+std::string operator""_s(const char* s, std::size_t n) { return std::string(s, n); }
+
+const format_case format_cases[] = {
+    // Separators.
+    {"1 2 3", 6},
+    {"1,2,3", 6},
+    {"1, 2 ,3", 6},
+    {"1,,, 2, 3,", 6},
+    {"1\n2\n3\n", 6},
+    {"1\r\n2", 3},
+    {"1\t2\v3\f4", 10},
+    {"1 ,\n 2", 3},
+    {"1,\t2", 3},
+    {"3, 4, 5\n", 12},
+    {"  \n\t 8", 8},
+    // Signs and digits.
+    {"5", 5},
+    {"-4, 10", 6},
+    {"+7", 7},
+    {"007", 7},
+    {"1 -2", -1},
+    {"10-3", 7},
+    {"1+2", 3},
+    {"-0", 0},
+    // Where the list ends.
+    {"0x10", 0},
+    {"1\n,2", 1},
+    {"1\t,2", 1},
+    {"1 \n ,2", 1},
+    {"1 2 x 3", 3},
+    {"3.9 1", 3},
+    {"10;20", 10},
+    {"1 - 2", 1},
+    {"1-+2", 1},
+    {"--1", 0},
+    {"+-1", 0},
+    {"12 -", 12},
+    {"1 2+", 3},
+    {"1\0 2"_s, 1},
+    {"1 \x80 2", 1},
+    {"4 \xff", 4},
+    // Nothing to fold.
+    {"", 0},
+    {" \n\t\r\v\f", 0},
+    {",1", 0},
+    {"x1", 0},
+    {"-", 0},
+    {"+ 1", 0},
+    // Wrapping, and integers outside 32 bits.
+    {"2147483647, 1", -2147483647 - 1},
+    {"-2147483648 -1", 2147483647},
+    {"2147483648", -2147483647 - 1},
+    {"4294967297", 1},
+    {"-4294967297", -1},
+    {"10000000000000000000000000000000", -2147483647 - 1},   // 10^31
+    {"100000000000000000000000000000000", 0},                // 10^32
+    {"-9999999999999999999999999999999999999999", 1},       // -(10^40 - 1)
+    {"123456789123456789123456789123456789123456789", -2080088299},
+    {std::string(1000, '0') + "7", 7},
+    {std::string(100000, '0'), 0},
+    {"1" + std::string(70, '0') + "5 5", 10},
+};
+
+// Every kernel, at every alignment against its blocks, whole and byte by byte.
+class FormatTest : public ::testing::TestWithParam<kernel> {};
+
+TEST_P(FormatTest, SumsAsTheFormatSays) {
+  for (const auto& c : format_cases) {
+    for (std::size_t pad = 0; pad < 130; ++pad) {
+      std::string in = std::string(pad, pad % 3 == 0 ? '\n' : ' ') + c.contents;
+      SCOPED_TRACE(::testing::Message() << "pad " << pad << " contents \"" << c.contents.substr(0, 60) << "\"");
+      fold_result whole = fold_split(in, add, GetParam());
+      ASSERT_EQ(whole.status, fold_status::ok);
+      ASSERT_EQ(whole.value, c.sum);
+      if (in.size() < 400) {
+        ASSERT_EQ(fold_split(in, add, GetParam(), {1}).value, c.sum);
+        ASSERT_EQ(fold_split(in, add, GetParam(), {3, 1, 2}).value, c.sum);
+      }
+    }
+  }
+}
+
+TEST_P(FormatTest, EverySplitIntoTwoReads) {
+  for (const auto& c : format_cases) {
+    if (c.contents.size() > 200) continue;
+    for (std::size_t cut = 0; cut <= c.contents.size(); ++cut) {
+      fold_result r = fold_split(c.contents, add, GetParam(), {cut == 0 ? 1 : cut, 1 << 20});
+      ASSERT_EQ(r.value, c.sum) << "cut " << cut << " of \"" << c.contents << "\"";
+    }
+  }
+}
+
+TEST_P(FormatTest, LongRunsAcrossReads) {
+  // Digit, space and comma runs far longer than any buffer or block.
+  std::string in = "5" + std::string(300000, ' ') + "," + std::string(200000, ',') + "\n" +
+                   std::string(400000, '0') + "12" + std::string(70000, ' ') + "-" +
+                   std::string(999, '0') + "3";
+  for (std::size_t size : {1ul, 7ul, 64ul, 4096ul, 131072ul}) {
+    fold_result r = fold_split(in, add, GetParam(), {size});
+    ASSERT_EQ(r.status, fold_status::ok);
+    EXPECT_EQ(r.value, 14) << "reads of " << size;
+  }
+}
+
+TEST_P(FormatTest, FailedReadIsAnError) {
+  std::string in = "1 2 3 " + std::string(10000, '4') + " 5";
+  fold_result r = fold_split(in, add, GetParam(), {5, 0});
+  EXPECT_EQ(r.status, fold_status::read_failed);
+  // Once the list has ended nothing more is read, so a later failure is never seen.
+  r = fold_split("1 2 x 3 4", add, GetParam(), {6, 0});
+  EXPECT_EQ(r.status, fold_status::ok);
+  EXPECT_EQ(r.value, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, FormatTest, ::testing::ValuesIn(available_kernels()),
+                         [](const auto& info) { return std::string(kernel_name(info.param)); });
+
+TEST(Combiner, RunningResultFirst) {
+  struct fold_case {
+    const char* contents;
+    int value;
+  } cases[] = {
+      {"10 3 2", 5},   // (10 - 3) - 2, not 10 - (3 - 2)
+      {"7", 7},        // a single integer never reaches the combiner
+      {"", 0},
+      {"1 2 x 3", -1},
+      {"-2147483648, 1", 2147483647},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t size : {1ul, 3ul, 4096ul}) {
+      fold_result r = fold_split(c.contents, subtract, kernel::automatic, {size});
+      EXPECT_EQ(r.value, c.value) << c.contents;
+    }
+  }
+}
+
+TEST(Add, WrapsModulo2To32) {
+  EXPECT_EQ(add(2147483647, 1), -2147483647 - 1);
+  EXPECT_EQ(add(-2147483647 - 1, -1), 2147483647);
+  EXPECT_EQ(add(-5, 3), -2);
+}
+
+}  // namespace
+}  // namespace intsum::testing
