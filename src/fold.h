@@ -11,6 +11,8 @@
 namespace intsum {
 
 enum class kernel { automatic, scalar };
+// Every kernel this build has, whether or not this CPU can run it.
+inline constexpr kernel all_kernels[] = {kernel::scalar};
 
 inline constexpr std::size_t default_read_size = 128 * 1024;
 

@@ -54,7 +54,7 @@ inline fold_result fold_random_reads(std::string_view data, combiner f, kernel k
 
 inline std::vector<kernel> available_kernels() {
   std::vector<kernel> ks;
-  for (kernel k : {kernel::scalar})
+  for (kernel k : all_kernels)
     if (kernel_available(k)) ks.push_back(k);
   return ks;
 }
