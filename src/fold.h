@@ -10,14 +10,14 @@
 
 namespace intsum {
 
-enum class kernel { automatic, scalar };
+enum class kernel { automatic, scalar, avx2, avx512 };
 // Every kernel this build has, whether or not this CPU can run it.
-inline constexpr kernel all_kernels[] = {kernel::scalar};
+inline constexpr kernel all_kernels[] = {kernel::scalar, kernel::avx2, kernel::avx512};
 
 inline constexpr std::size_t default_read_size = 128 * 1024;
 
 struct fold_options {
-  kernel use = kernel::automatic;  // for add only; other combiners always run scalar
+  kernel use = kernel::automatic;             // for add only; other combiners always run scalar
   std::size_t read_size = default_read_size;  // clamped to [1, default_read_size]
 };
 

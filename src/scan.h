@@ -9,18 +9,19 @@
 
 namespace intsum {
 
+// The vector kernels compose the first four from bits, hence the values.
 enum class phase : std::uint8_t {
-  blank,      // skipping white space before an integer
-  separator,  // just after an integer: skipping spaces and commas
-  sign,       // a sign has been read, its digits must follow
-  digits,     // inside an integer
-  ended,      // the list has ended; nothing more is read
+  blank = 0,      // skipping white space before an integer
+  separator = 1,  // just after an integer: skipping spaces and commas
+  sign = 2,       // a sign has been read, its digits must follow
+  digits = 3,     // inside an integer
+  ended = 4,      // the list has ended; nothing more is read
 };
 
 struct scan_state {
   phase at = phase::blank;
-  bool negative = false;     // sign of the integer under way (sign, digits)
-  std::uint32_t value = 0;   // its digits so far, mod 2^32 (scalar scanner only)
+  bool negative = false;    // sign of the integer under way (sign, digits)
+  std::uint32_t value = 0;  // its digits so far, mod 2^32 (scalar scanner only)
 };
 
 struct chunk_result {
@@ -49,6 +50,8 @@ using sum_kernel = chunk_result (*)(sum_carry& c, const unsigned char* p, std::s
 
 chunk_result sum_scalar(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_scalar(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
+chunk_result sum_avx2(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
 // The most a vector kernel leaves unconsumed when not at the end of input.
 inline constexpr std::size_t max_tail = 127;

@@ -17,25 +17,50 @@ bool kernel_available(kernel k) {
     case kernel::automatic:
     case kernel::scalar:
       return true;
+    case kernel::avx2:
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+    case kernel::avx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni") &&
+             __builtin_cpu_supports("avx512bitalg") && __builtin_cpu_supports("bmi");
   }
   return false;
 }
 
 const char* kernel_name(kernel k) {
   switch (k) {
-    case kernel::automatic: return "automatic";
-    case kernel::scalar: return "scalar";
+    case kernel::automatic:
+      return "automatic";
+    case kernel::scalar:
+      return "scalar";
+    case kernel::avx2:
+      return "avx2";
+    case kernel::avx512:
+      return "avx512";
   }
   return "?";
 }
 
 kernel best_kernel() {
+  if (kernel_available(kernel::avx512)) return kernel::avx512;
+  if (kernel_available(kernel::avx2)) return kernel::avx2;
   return kernel::scalar;
 }
 
 namespace {
 
-sum_kernel sum_kernel_for(kernel) { return sum_scalar; }
+sum_kernel sum_kernel_for(kernel k) {
+  switch (k == kernel::automatic ? best_kernel() : k) {
+    case kernel::avx2:
+      return sum_avx2;
+    case kernel::avx512:
+      return sum_avx512;
+    case kernel::automatic:
+    case kernel::scalar:
+      break;
+  }
+  return sum_scalar;
+}
 
 // Feeds the stream through `scan` in fixed-size reads. The scanner may leave
 // a short tail, which moves to the front of the buffer ahead of the next read.
@@ -69,16 +94,14 @@ fold_result fold(reader in, combiner f, const fold_options& options) {
   if (f == add) {
     sum_kernel k = sum_kernel_for(options.use);
     sum_carry c;
-    bool ok = pump(in, options.read_size, [&](const unsigned char* p, std::size_t n, bool eof) {
-      return k(c, p, n, eof);
-    });
+    bool ok = pump(in, options.read_size,
+                   [&](const unsigned char* p, std::size_t n, bool eof) { return k(c, p, n, eof); });
     if (!ok) return {fold_status::read_failed, 0};
     return {fold_status::ok, static_cast<int>(c.sum)};
   }
   fold_carry c{.state = {}, .f = f};
-  bool ok = pump(in, options.read_size, [&](const unsigned char* p, std::size_t n, bool eof) {
-    return fold_scalar(c, p, n, eof);
-  });
+  bool ok = pump(in, options.read_size,
+                 [&](const unsigned char* p, std::size_t n, bool eof) { return fold_scalar(c, p, n, eof); });
   if (!ok) return {fold_status::read_failed, 0};
   return {fold_status::ok, c.result};
 }
@@ -99,6 +122,4 @@ fold_result sequential_compute(const char* filename, combiner f) {
   return intsum::fold_file(filename, f, {});
 }
 
-int add(int a, int b) {
-  return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b));
-}
+int add(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b)); }

@@ -78,8 +78,8 @@ int model_fold(const std::vector<std::uint32_t>& xs, combiner f) {
 // Mostly well-formed lists, with every separator form, long digit runs, and
 // now and then a byte that may end the list.
 std::string random_input(std::mt19937_64& rng, std::size_t tokens, int junk_per_mille, int max_digits) {
-  static const char* separators[] = {" ", ",", ", ", " ,", ",,, ", "\n", "\r\n", "\t", " ,\n\t",
-                                     "\v", "\f", "  \n  ", "", ",\n"};
+  static const char* separators[] = {" ",  ",",      ", ", " ,", ",,, ",   "\n", "\r\n",
+                                     "\t", " ,\n\t", "\v", "\f", "  \n  ", "",   ",\n"};
   static const char junk[] = {'x', '.', ';', '\0', '\x80', '\xff', ',', '-', '+', '\t', '\n', ' ', 'e', '0'};
   auto roll = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   std::string s;

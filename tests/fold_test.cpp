@@ -67,8 +67,8 @@ const format_case format_cases[] = {
     {"2147483648", -2147483647 - 1},
     {"4294967297", 1},
     {"-4294967297", -1},
-    {"10000000000000000000000000000000", -2147483647 - 1},   // 10^31
-    {"100000000000000000000000000000000", 0},                // 10^32
+    {"10000000000000000000000000000000", -2147483647 - 1},  // 10^31
+    {"100000000000000000000000000000000", 0},               // 10^32
     {"-9999999999999999999999999999999999999999", 1},       // -(10^40 - 1)
     {"123456789123456789123456789123456789123456789", -2080088299},
     {std::string(1000, '0') + "7", 7},
@@ -83,7 +83,8 @@ TEST_P(FormatTest, SumsAsTheFormatSays) {
   for (const auto& c : format_cases) {
     for (std::size_t pad = 0; pad < 130; ++pad) {
       std::string in = std::string(pad, pad % 3 == 0 ? '\n' : ' ') + c.contents;
-      SCOPED_TRACE(::testing::Message() << "pad " << pad << " contents \"" << c.contents.substr(0, 60) << "\"");
+      SCOPED_TRACE(::testing::Message()
+                   << "pad " << pad << " contents \"" << c.contents.substr(0, 60) << "\"");
       fold_result whole = fold_split(in, add, GetParam());
       ASSERT_EQ(whole.status, fold_status::ok);
       ASSERT_EQ(whole.value, c.sum);
@@ -108,8 +109,8 @@ TEST_P(FormatTest, EverySplitIntoTwoReads) {
 TEST_P(FormatTest, LongRunsAcrossReads) {
   // Digit, space and comma runs far longer than any buffer or block.
   std::string in = "5" + std::string(300000, ' ') + "," + std::string(200000, ',') + "\n" +
-                   std::string(400000, '0') + "12" + std::string(70000, ' ') + "-" +
-                   std::string(999, '0') + "3";
+                   std::string(400000, '0') + "12" + std::string(70000, ' ') + "-" + std::string(999, '0') +
+                   "3";
   for (std::size_t size : {1ul, 7ul, 64ul, 4096ul, 131072ul}) {
     fold_result r = fold_split(in, add, GetParam(), {size});
     ASSERT_EQ(r.status, fold_status::ok);
@@ -135,11 +136,9 @@ TEST(Combiner, RunningResultFirst) {
     const char* contents;
     int value;
   } cases[] = {
-      {"10 3 2", 5},   // (10 - 3) - 2, not 10 - (3 - 2)
-      {"7", 7},        // a single integer never reaches the combiner
-      {"", 0},
-      {"1 2 x 3", -1},
-      {"-2147483648, 1", 2147483647},
+      {"10 3 2", 5},  // (10 - 3) - 2, not 10 - (3 - 2)
+      {"7", 7},       // a single integer never reaches the combiner
+      {"", 0},       {"1 2 x 3", -1}, {"-2147483648, 1", 2147483647},
   };
   for (const auto& c : cases) {
     for (std::size_t size : {1ul, 3ul, 4096ul}) {

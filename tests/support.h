@@ -44,8 +44,8 @@ inline fold_result fold_split(std::string_view data, combiner f, kernel k,
   return fold({split_source::read, &src}, f, {.use = k});
 }
 
-inline fold_result fold_random_reads(std::string_view data, combiner f, kernel k,
-                                     std::mt19937_64& rng, std::size_t max_read) {
+inline fold_result fold_random_reads(std::string_view data, combiner f, kernel k, std::mt19937_64& rng,
+                                     std::size_t max_read) {
   std::vector<std::size_t> sizes(64);
   std::uniform_int_distribution<std::size_t> pick(1, max_read);
   for (auto& s : sizes) s = pick(rng);
