@@ -1,0 +1,69 @@
+// Throughput of each kernel on each input shape, from memory, so disk and
+// page cache stay out of the numbers. Benchmarks are registered at start-up
+// from all_kernels: a new kernel shows up here without touching this file.
+#include <benchmark/benchmark.h>
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "fold.h"
+#include "shapes.h"
+
+namespace {
+
+constexpr std::uint64_t corpus_bytes = 16u << 20;
+constexpr std::size_t bytes_per_read = 128 * 1024;
+
+// One input per shape, made on first use so listing the benchmarks stays cheap.
+const std::string& corpus(intsum::bench::shape s) {
+  static std::string made[std::size(intsum::bench::all_shapes)];
+  std::string& text = made[static_cast<std::size_t>(s)];
+  if (text.empty()) text = intsum::bench::generate(s, corpus_bytes);
+  return text;
+}
+
+// read(2) from a buffer. The copy is kept on purpose: fold always works on
+// its own buffer, as it does with a real file.
+struct memory_source {
+  std::string_view data;
+  std::size_t pos = 0;
+
+  static ssize_t read(void* context, unsigned char* buffer, std::size_t size) {
+    auto& m = *static_cast<memory_source*>(context);
+    std::size_t n = std::min({size, bytes_per_read, m.data.size() - m.pos});
+    std::memcpy(buffer, m.data.data() + m.pos, n);
+    m.pos += n;
+    return static_cast<ssize_t>(n);
+  }
+};
+
+void fold_memory(benchmark::State& state, intsum::kernel k, intsum::bench::shape s) {
+  const std::string& text = corpus(s);
+  for (auto _ : state) {
+    memory_source src{text};
+    fold_result r = intsum::fold({memory_source::read, &src}, add, {.use = k});
+    benchmark::DoNotOptimize(r);
+    if (r.status != fold_status::ok) {
+      state.SkipWithError("fold failed");
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+
+const bool registered = [] {
+  for (intsum::kernel k : intsum::all_kernels) {
+    if (!intsum::kernel_available(k)) continue;
+    for (intsum::bench::shape s : intsum::bench::all_shapes) {
+      std::string name = std::string("fold/") + intsum::kernel_name(k) + "/" + intsum::bench::shape_name(s);
+      benchmark::RegisterBenchmark(name.c_str(), fold_memory, k, s)->Unit(benchmark::kMillisecond);
+    }
+  }
+  return true;
+}();
+
+}  // namespace
