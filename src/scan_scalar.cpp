@@ -12,7 +12,9 @@ bool is_blank(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c
 
 bool is_sign(unsigned char c) { return c == '-' || c == '+'; }
 
-// Runs the state machine over one chunk; `take` receives each integer, mod 2^32.
+// Runs the state machine over one chunk; `take` receives each integer, mod
+// 2^32. The switch only resumes where the last chunk stopped; within a chunk
+// the phases follow one another in their usual order.
 template <class Take>
 chunk_result scan(scan_state& s, const unsigned char* p, std::size_t n, bool eof, Take take) {
   phase at = s.at;
@@ -20,46 +22,50 @@ chunk_result scan(scan_state& s, const unsigned char* p, std::size_t n, bool eof
   std::uint32_t value = s.value;
   std::size_t i = 0;
 
-  while (at != phase::ended && i < n) {
-    switch (at) {
-      case phase::separator:
-        while (i < n && (p[i] == ' ' || p[i] == ',')) ++i;
-        if (i == n) break;
-        at = phase::blank;
-        [[fallthrough]];
-      case phase::blank:
-        while (i < n && is_blank(p[i])) ++i;
-        if (i == n) break;
-        if (is_sign(p[i])) {
-          negative = p[i++] == '-';
-          at = phase::sign;
-        } else if (is_digit(p[i])) {
-          negative = false;
-          value = 0;
-          at = phase::digits;
-        } else {
-          at = phase::ended;
-        }
-        break;
-      case phase::sign:
-        if (is_digit(p[i])) {
-          value = 0;
-          at = phase::digits;
-        } else {
-          at = phase::ended;
-        }
-        break;
-      case phase::digits:
-        while (i < n && is_digit(p[i])) value = value * 10 + (p[i++] - '0');
-        if (i == n) break;
-        take(negative ? 0u - value : value);
-        at = phase::separator;
-        break;
-      case phase::ended:
-        break;
-    }
+  switch (at) {
+    case phase::separator: goto separator;
+    case phase::blank: goto blank;
+    case phase::sign: goto sign;
+    case phase::digits: goto digits;
+    case phase::ended: goto done;
   }
 
+separator:
+  while (i < n && (p[i] == ' ' || p[i] == ',')) ++i;
+  if (i == n) {
+    at = phase::separator;
+    goto done;
+  }
+blank:
+  while (i < n && is_blank(p[i])) ++i;
+  if (i == n) {
+    at = phase::blank;
+    goto done;
+  }
+  negative = false;
+  if (is_sign(p[i])) {
+    negative = p[i++] == '-';
+  sign:
+    if (i == n) {
+      at = phase::sign;
+      goto done;
+    }
+  }
+  if (!is_digit(p[i])) {
+    at = phase::ended;
+    goto done;
+  }
+  value = 0;
+digits:
+  while (i < n && is_digit(p[i])) value = value * 10 + (p[i++] - '0');
+  if (i == n) {
+    at = phase::digits;
+    goto done;
+  }
+  take(negative ? 0u - value : value);
+  goto separator;
+
+done:
   if (eof && at != phase::ended) {
     if (at == phase::digits) take(negative ? 0u - value : value);
     at = phase::ended;
