@@ -110,10 +110,20 @@ TEST_F(Cli, Results) {
   }
 }
 
-TEST_F(Cli, ShippedExample) {
-  run_result r = run({INTSUM_EXAMPLES "/numbers.txt"});
-  EXPECT_EQ(r.out, "Result: 4950\n");
-  EXPECT_EQ(r.status, 0);
+TEST_F(Cli, ShippedExamples) {
+  struct {
+    const char* file;
+    const char* out;
+  } cases[] = {
+      {"numbers.txt", "Result: 4950\n"},
+      {"separators.txt", "Result: 174\n"},
+      {"ends-early.txt", "Result: 6\n"},
+  };
+  for (const auto& c : cases) {
+    run_result r = run({std::string(INTSUM_EXAMPLES) + "/" + c.file});
+    EXPECT_EQ(r.out, c.out) << c.file;
+    EXPECT_EQ(r.status, 0);
+  }
 }
 
 TEST_F(Cli, OnlyTheFirstArgumentCounts) {
