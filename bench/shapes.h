@@ -20,9 +20,12 @@ inline constexpr shape all_shapes[] = {shape::wide, shape::small, shape::mixed};
 
 inline const char* shape_name(shape s) {
   switch (s) {
-    case shape::wide: return "wide";
-    case shape::small: return "small";
-    case shape::mixed: return "mixed";
+    case shape::wide:
+      return "wide";
+    case shape::small:
+      return "small";
+    case shape::mixed:
+      return "mixed";
   }
   return "?";
 }
@@ -48,9 +51,7 @@ class random_bits {
 
   // Uniform in [0, n) for n < 2^32 by multiply-and-shift; the bias is below
   // n / 2^32, far under anything a benchmark input could notice.
-  std::uint32_t below(std::uint32_t n) {
-    return static_cast<std::uint32_t>(((next() >> 32) * n) >> 32);
-  }
+  std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(((next() >> 32) * n) >> 32); }
 
  private:
   std::uint64_t state_;
@@ -116,8 +117,7 @@ class block_writer {
 inline constexpr std::array<std::uint32_t, 10> powers_of_ten = {
     1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u, 1000000000u};
 
-inline constexpr std::string_view mixed_separators[] = {
-    " ", ",", ", ", "\n", " ,\n\t", "\r\n", ",,, "};
+inline constexpr std::string_view mixed_separators[] = {" ", ",", ", ", "\n", " ,\n\t", "\r\n", ",,, "};
 
 }  // namespace detail
 
@@ -163,7 +163,8 @@ void generate(shape s, std::uint64_t min_bytes, Sink&& sink, std::uint64_t seed 
           out.put_decimal_padded(rng.below(detail::powers_of_ten[static_cast<std::size_t>(digits - 1)]),
                                  digits - 1);
         }
-        out.put(detail::mixed_separators[rng.below(static_cast<std::uint32_t>(std::size(detail::mixed_separators)))]);
+        out.put(detail::mixed_separators[rng.below(
+            static_cast<std::uint32_t>(std::size(detail::mixed_separators)))]);
         break;
       }
     }

@@ -77,19 +77,13 @@ struct weight_planes {
   alignas(64) unsigned char byte[4][64];
 };
 
-inline constexpr weight_planes make_weight_planes() {
+static constexpr weight_planes make_weight_planes() {
   weight_planes w{};
   std::uint32_t power = 1;
   for (unsigned r = 1; r <= weighted_places; ++r, power *= 10)
     for (unsigned b = 0; b < 4; ++b) w.byte[b][r] = static_cast<unsigned char>(power >> (8 * b));
   return w;
 }
-
-}  // namespace block
-}  // namespace intsum
-
-namespace intsum {
-namespace block {
 
 // Runs a kernel over one chunk, a block at a time, each block seeing the
 // digit mask of the next. `Kernel` provides:

@@ -23,11 +23,16 @@ chunk_result scan(scan_state& s, const unsigned char* p, std::size_t n, bool eof
   std::size_t i = 0;
 
   switch (at) {
-    case phase::separator: goto separator;
-    case phase::blank: goto blank;
-    case phase::sign: goto sign;
-    case phase::digits: goto digits;
-    case phase::ended: goto done;
+    case phase::separator:
+      goto separator;
+    case phase::blank:
+      goto blank;
+    case phase::sign:
+      goto sign;
+    case phase::digits:
+      goto digits;
+    case phase::ended:
+      goto done;
   }
 
 separator:
