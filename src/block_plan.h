@@ -52,8 +52,10 @@ inline constexpr unsigned weighted_places = 32;
   const std::uint64_t separator = sepchar & ~(sepchar + separator_start);
 
   const std::uint64_t stray_comma = c.comma & ~separator;
+  // A sign at the end of a block is checked against the next block's first
+  // byte here, so a block never starts after a sign that has no digit.
   const std::uint64_t bare_sign = sign & ~((d >> 1) | (next_digit << 63));
-  const std::uint64_t stop = other | stray_comma | bare_sign | (was_sign & ~d & 1);
+  const std::uint64_t stop = other | stray_comma | bare_sign;
 
   // Negative integers: runs of digits right after a minus sign, or the
   // continuation of one from the last block.

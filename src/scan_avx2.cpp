@@ -46,7 +46,7 @@ bytes64 shift_down(const bytes64& x) {
 struct avx2_blocks {
   struct constants {
     __m256i zero = splat('0'), tab = splat('\t'), minus = splat('-'), plus = splat('+');
-    __m256i space = splat(' '), comma = splat(','), nine = splat(9), four = splat(4), all = splat(-1);
+    __m256i space = splat(' '), comma = splat(','), nine = splat(9), four = splat(4);
     __m256i one = splat(1), two = splat(2), eight = splat(8), sixteen = splat(16), thirty_two = splat(32);
     __m256i last_weighted = splat(block::weighted_places), ones16 = _mm256_set1_epi16(1);
     // Byte i holds 64 - i: a run that long from byte i reaches the block's end.
@@ -65,8 +65,8 @@ struct avx2_blocks {
                        table16(weights.byte[2] + 17), table16(weights.byte[3] + 17)};
 
     constants() {
-      block::opaque(zero, tab, minus, plus, space, comma, nine, four, all, one, two, eight, sixteen,
-                    thirty_two, last_weighted, ones16, to_end.lo, to_end.hi, spread, bit);
+      block::opaque(zero, tab, minus, plus, space, comma, nine, four, one, two, eight, sixteen, thirty_two,
+                    last_weighted, ones16, to_end.lo, to_end.hi, spread, bit);
     }
 
     // 0xff in the bytes whose bit is set in m.
