@@ -40,7 +40,7 @@ struct memory_source {
   }
 };
 
-void fold_memory(benchmark::State& state, intsum::kernel k, intsum::bench::shape s) {
+void fold_memory(benchmark::State& state, const intsum::kernel* k, intsum::bench::shape s) {
   const std::string& text = corpus(s);
   for (auto _ : state) {
     memory_source src{text};
@@ -56,11 +56,11 @@ void fold_memory(benchmark::State& state, intsum::kernel k, intsum::bench::shape
 }
 
 const bool registered = [] {
-  for (intsum::kernel k : intsum::all_kernels) {
-    if (!intsum::kernel_available(k)) continue;
+  for (const intsum::kernel& k : intsum::all_kernels()) {
+    if (!k.supported()) continue;
     for (intsum::bench::shape s : intsum::bench::all_shapes) {
-      std::string name = std::string("fold/") + intsum::kernel_name(k) + "/" + intsum::bench::shape_name(s);
-      benchmark::RegisterBenchmark(name.c_str(), fold_memory, k, s)->Unit(benchmark::kMillisecond);
+      std::string name = std::string("fold/") + k.name + "/" + intsum::bench::shape_name(s);
+      benchmark::RegisterBenchmark(name.c_str(), fold_memory, &k, s)->Unit(benchmark::kMillisecond);
     }
   }
   return true;

@@ -4,7 +4,6 @@
 //   intsum_kernel best   names the kernel intsum itself picks here
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "fold.h"
 
@@ -15,40 +14,36 @@ int usage(const char* name) {
   return 2;
 }
 
-std::optional<intsum::kernel> kernel_named(const char* name) {
-  if (std::strcmp(name, intsum::kernel_name(intsum::kernel::automatic)) == 0)
-    return intsum::kernel::automatic;
-  for (intsum::kernel k : intsum::all_kernels)
-    if (std::strcmp(name, intsum::kernel_name(k)) == 0) return k;
-  return std::nullopt;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "intsum_kernel";
   if (argc == 2 && std::strcmp(argv[1], "list") == 0) {
-    for (intsum::kernel k : intsum::all_kernels)
-      if (intsum::kernel_available(k)) std::puts(intsum::kernel_name(k));
+    // Simplest first, as this list has always been.
+    auto ks = intsum::all_kernels();
+    for (auto k = ks.rbegin(); k != ks.rend(); ++k)
+      if (k->supported()) std::puts(k->name);
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "best") == 0) {
-    std::puts(intsum::kernel_name(intsum::best_kernel()));
+    std::puts(intsum::best_kernel().name);
     return 0;
   }
   if (argc != 3) return usage(name);
 
-  std::optional<intsum::kernel> k = kernel_named(argv[1]);
+  // "automatic" is what intsum itself runs.
+  const intsum::kernel* k =
+      std::strcmp(argv[1], "automatic") == 0 ? &intsum::best_kernel() : intsum::find_kernel(argv[1]);
   if (!k) {
     std::fprintf(stderr, "%s: no kernel named '%s' in this build\n", name, argv[1]);
     return 1;
   }
-  if (!intsum::kernel_available(*k)) {
+  if (!k->supported()) {
     std::fprintf(stderr, "%s: this CPU cannot run kernel '%s'\n", name, argv[1]);
     return 1;
   }
 
-  fold_result r = intsum::fold_file(argv[2], add, {.use = *k});
+  fold_result r = intsum::fold_file(argv[2], add, {.use = k});
   switch (r.status) {
     case fold_status::open_failed:
       std::fprintf(stderr, "%s: cannot open %s\n", name, argv[2]);

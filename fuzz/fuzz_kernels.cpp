@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t max_read = 1 + data[0] % 160u;
   const std::string_view in(reinterpret_cast<const char*>(data + 2), size - 2);
 
-  const fold_result want = fold_split(in, add, kernel::scalar);
-  for (kernel k : available_kernels()) {
+  const fold_result want = fold_split(in, add, scalar_kernel());
+  for (const kernel* k : available_kernels()) {
     const fold_result got = fold_random_reads(in, add, k, rng, max_read);
     if (got.status != want.status || got.value != want.value) std::abort();
   }

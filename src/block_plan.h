@@ -3,8 +3,7 @@
 // here has internal linkage, so each kernel's copy keeps its own target flags.
 #pragma once
 
-#include <immintrin.h>
-
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -65,7 +64,7 @@ inline constexpr unsigned weighted_places = 32;
 
   // Branch-free, as the last byte's class is as good as random. stop - 1
   // keeps the bits below the first stop, or all of them when there is none.
-  const plan p{d & (stop - 1) & ~stop, negative, static_cast<unsigned>(_tzcnt_u64(~next_digit))};
+  const plan p{d & (stop - 1) & ~stop, negative, static_cast<unsigned>(std::countr_one(next_digit))};
   const unsigned last = static_cast<unsigned>((d >> 63) * 3 | (sign >> 63) * 2 | (separator >> 63));
   s.at = stop != 0 ? phase::ended : static_cast<phase>(last);
   s.negative = ((negative | c.minus) >> 63) != 0;

@@ -5,19 +5,33 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <span>
+#include <string_view>
 
+#include "scan.h"
 #include "sequential_compute.h"
 
 namespace intsum {
 
-enum class kernel { automatic, scalar, avx2, avx512 };
-// Every kernel this build has, whether or not this CPU can run it.
-inline constexpr kernel all_kernels[] = {kernel::scalar, kernel::avx2, kernel::avx512};
+// A summing kernel. The table of them, and the CPU check that picks one,
+// live in kernels.cpp.
+struct kernel {
+  const char* name;
+  sum_kernel sum;
+  bool (*supported)();  // whether this CPU can run it
+};
+
+// Every kernel this build has, best first, whether or not this CPU can run it.
+std::span<const kernel> all_kernels();
+// The first kernel in the table that this CPU can run; the scalar scanner at worst.
+const kernel& best_kernel();
+// The kernel of that name in this build, or nullptr.
+const kernel* find_kernel(std::string_view name);
 
 inline constexpr std::size_t default_read_size = 128 * 1024;
 
 struct fold_options {
-  kernel use = kernel::automatic;             // for add only; other combiners always run scalar
+  const kernel* use = nullptr;  // nullptr: best_kernel(); for add only, other combiners run scalar
   std::size_t read_size = default_read_size;  // clamped to [1, default_read_size]
 };
 
@@ -26,11 +40,6 @@ struct reader {
   ssize_t (*read)(void* context, unsigned char* buffer, std::size_t size);
   void* context;
 };
-
-bool kernel_available(kernel k);
-const char* kernel_name(kernel k);
-// The kernel that `automatic` stands for on this CPU.
-kernel best_kernel();
 
 fold_result fold(reader in, combiner f, const fold_options& options);
 fold_result fold_file(const char* filename, combiner f, const fold_options& options);

@@ -50,8 +50,6 @@ using sum_kernel = chunk_result (*)(sum_carry& c, const unsigned char* p, std::s
 
 chunk_result sum_scalar(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_scalar(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
-chunk_result sum_avx2(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
-chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
 // The most a vector kernel leaves unconsumed when not at the end of input.
 inline constexpr std::size_t max_tail = 127;

@@ -12,55 +12,7 @@
 
 namespace intsum {
 
-bool kernel_available(kernel k) {
-  switch (k) {
-    case kernel::automatic:
-    case kernel::scalar:
-      return true;
-    case kernel::avx2:
-      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
-    case kernel::avx512:
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-             __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni") &&
-             __builtin_cpu_supports("avx512bitalg") && __builtin_cpu_supports("bmi");
-  }
-  return false;
-}
-
-const char* kernel_name(kernel k) {
-  switch (k) {
-    case kernel::automatic:
-      return "automatic";
-    case kernel::scalar:
-      return "scalar";
-    case kernel::avx2:
-      return "avx2";
-    case kernel::avx512:
-      return "avx512";
-  }
-  return "?";
-}
-
-kernel best_kernel() {
-  if (kernel_available(kernel::avx512)) return kernel::avx512;
-  if (kernel_available(kernel::avx2)) return kernel::avx2;
-  return kernel::scalar;
-}
-
 namespace {
-
-sum_kernel sum_kernel_for(kernel k) {
-  switch (k == kernel::automatic ? best_kernel() : k) {
-    case kernel::avx2:
-      return sum_avx2;
-    case kernel::avx512:
-      return sum_avx512;
-    case kernel::automatic:
-    case kernel::scalar:
-      break;
-  }
-  return sum_scalar;
-}
 
 // Feeds the stream through `scan` in fixed-size reads. The scanner may leave
 // a short tail, which moves to the front of the buffer ahead of the next read.
@@ -92,7 +44,7 @@ ssize_t read_fd(void* context, unsigned char* buffer, std::size_t size) {
 
 fold_result fold(reader in, combiner f, const fold_options& options) {
   if (f == add) {
-    sum_kernel k = sum_kernel_for(options.use);
+    sum_kernel k = (options.use != nullptr ? *options.use : best_kernel()).sum;
     sum_carry c;
     bool ok = pump(in, options.read_size,
                    [&](const unsigned char* p, std::size_t n, bool eof) { return k(c, p, n, eof); });

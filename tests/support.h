@@ -38,13 +38,13 @@ struct split_source {
   }
 };
 
-inline fold_result fold_split(std::string_view data, combiner f, kernel k,
+inline fold_result fold_split(std::string_view data, combiner f, const kernel* k,
                               std::vector<std::size_t> sizes = {}) {
   split_source src{data, std::move(sizes)};
   return fold({split_source::read, &src}, f, {.use = k});
 }
 
-inline fold_result fold_random_reads(std::string_view data, combiner f, kernel k, std::mt19937_64& rng,
+inline fold_result fold_random_reads(std::string_view data, combiner f, const kernel* k, std::mt19937_64& rng,
                                      std::size_t max_read) {
   std::vector<std::size_t> sizes(64);
   std::uniform_int_distribution<std::size_t> pick(1, max_read);
@@ -52,12 +52,14 @@ inline fold_result fold_random_reads(std::string_view data, combiner f, kernel k
   return fold_split(data, f, k, std::move(sizes));
 }
 
-inline std::vector<kernel> available_kernels() {
-  std::vector<kernel> ks;
-  for (kernel k : all_kernels)
-    if (kernel_available(k)) ks.push_back(k);
+inline std::vector<const kernel*> available_kernels() {
+  std::vector<const kernel*> ks;
+  for (const kernel& k : all_kernels())
+    if (k.supported()) ks.push_back(&k);
   return ks;
 }
+
+inline const kernel* scalar_kernel() { return find_kernel("scalar"); }
 
 inline int subtract(int a, int b) {
   return static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b));
@@ -67,5 +69,5 @@ inline int subtract(int a, int b) {
 
 namespace intsum {
 // Names kernels in test output.
-inline void PrintTo(kernel k, std::ostream* os) { *os << kernel_name(k); }
+inline void PrintTo(const kernel* k, std::ostream* os) { *os << k->name; }
 }  // namespace intsum
