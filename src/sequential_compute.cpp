@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "fold.h"
 #include "scan.h"
@@ -16,21 +16,23 @@ namespace intsum {
 
 namespace {
 
-constexpr std::align_val_t buffer_alignment{64};
-
 struct free_buffer {
-  void operator()(unsigned char* p) const { ::operator delete(p, buffer_alignment); }
+  void operator()(unsigned char* p) const { std::free(p); }
 };
 
 // Feeds the stream through `scan` in fixed-size reads. The scanner may leave
 // a short tail, which moves to the front of the buffer ahead of the next read.
 // The buffer comes from the heap: on the caller's stack it would overflow
-// small thread stacks and low `ulimit -s` settings.
+// small thread stacks and low `ulimit -s` settings. aligned_alloc rather than
+// nothrow new, which in libstdc++ throws and catches inside, and so may
+// terminate when memory is short.
 template <class Scan>
 fold_status pump(reader in, std::size_t read_size, Scan scan) {
+  constexpr std::size_t alignment = 64;
   constexpr std::size_t capacity = default_read_size + max_tail + 1;
+  static_assert(capacity % alignment == 0, "aligned_alloc takes whole multiples of the alignment");
   std::unique_ptr<unsigned char, free_buffer> owned(
-      static_cast<unsigned char*>(::operator new(capacity, buffer_alignment, std::nothrow)));
+      static_cast<unsigned char*>(std::aligned_alloc(alignment, capacity)));
   if (!owned) return fold_status::no_memory;
   unsigned char* buffer = owned.get();
   read_size = std::clamp<std::size_t>(read_size, 1, default_read_size);

@@ -138,6 +138,29 @@ TEST_F(Cli, SmallStackLimit) {
   EXPECT_EQ(r.status, 0);
 }
 
+TEST_F(Cli, NoMemoryForTheBuffer) {
+  // Under an address-space limit (in KiB) just too small for the read buffer,
+  // intsum fails cleanly. The least limit that gives a result is found by
+  // bisection; where none does (sanitizers and emulators reserve far more),
+  // there is nothing to try.
+  auto run_limited = [&](long kib) {
+    run_setup via_shell;
+    via_shell.program = "/bin/sh";
+    return run_argv({"sh", "-c", "ulimit -v \"$2\" && exec \"$0\" \"$1\"", INTSUM_BINARY,
+                     std::string(INTSUM_EXAMPLES) + "/numbers.txt", std::to_string(kib)},
+                    via_shell);
+  };
+  long low = 1024, high = 1024 * 1024;
+  if (run_limited(high).out != "Result: 4950\n") GTEST_SKIP() << "does not run under a 1 GiB limit";
+  while (high - low > 4) {
+    long mid = (low + high) / 2;
+    (run_limited(mid).out == "Result: 4950\n" ? high : low) = mid;
+  }
+  run_result r = run_limited(high - 64);
+  EXPECT_EQ(r.out, "Error: Out of memory\n");
+  EXPECT_EQ(r.status, 1);
+}
+
 TEST_F(Cli, OnlyTheFirstArgumentCounts) {
   std::string a = file("a.txt", "1 2"), b = file("b.txt", "100");
   run_result r = run({a, b, "/nonexistent"});
