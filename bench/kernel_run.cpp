@@ -51,6 +51,9 @@ int main(int argc, char** argv) {
     case fold_status::read_failed:
       std::fprintf(stderr, "%s: cannot read %s\n", name, argv[2]);
       return 1;
+    case fold_status::no_memory:
+      std::fprintf(stderr, "%s: out of memory\n", name);
+      return 1;
     case fold_status::ok:
       break;
   }

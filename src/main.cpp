@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
     case fold_status::read_failed:
       std::puts("Error: Cannot read file");
       return 1;
+    case fold_status::no_memory:
+      std::puts("Error: Out of memory");
+      return 1;
     case fold_status::ok:
       break;
   }

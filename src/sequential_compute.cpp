@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "fold.h"
 #include "scan.h"
@@ -14,23 +16,37 @@ namespace intsum {
 
 namespace {
 
+struct free_buffer {
+  void operator()(unsigned char* p) const { std::free(p); }
+};
+
 // Feeds the stream through `scan` in fixed-size reads. The scanner may leave
 // a short tail, which moves to the front of the buffer ahead of the next read.
+// The buffer comes from the heap: on the caller's stack it would overflow
+// small thread stacks and low `ulimit -s` settings. aligned_alloc rather than
+// nothrow new, which in libstdc++ throws and catches inside, and so may
+// terminate when memory is short.
 template <class Scan>
-bool pump(reader in, std::size_t read_size, Scan scan) {
-  alignas(64) unsigned char buffer[default_read_size + max_tail + 1];
+fold_status pump(reader in, std::size_t read_size, Scan scan) {
+  constexpr std::size_t alignment = 64;
+  constexpr std::size_t capacity = default_read_size + max_tail + 1;
+  static_assert(capacity % alignment == 0, "aligned_alloc takes whole multiples of the alignment");
+  std::unique_ptr<unsigned char, free_buffer> owned(
+      static_cast<unsigned char*>(std::aligned_alloc(alignment, capacity)));
+  if (!owned) return fold_status::no_memory;
+  unsigned char* buffer = owned.get();
   read_size = std::clamp<std::size_t>(read_size, 1, default_read_size);
   std::size_t have = 0;
   for (;;) {
     ssize_t got = in.read(in.context, buffer + have, read_size);
     if (got < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return fold_status::read_failed;
     }
     have += static_cast<std::size_t>(got);
     bool eof = got == 0;
     chunk_result r = scan(buffer, have, eof);
-    if (r.ended || eof) return true;
+    if (r.ended || eof) return fold_status::ok;
     have -= r.consumed;
     std::memmove(buffer, buffer + r.consumed, have);
   }
@@ -46,16 +62,15 @@ fold_result fold(reader in, combiner f, const fold_options& options) {
   if (f == add) {
     sum_kernel k = (options.use != nullptr ? *options.use : best_kernel()).sum;
     sum_carry c;
-    bool ok = pump(in, options.read_size,
-                   [&](const unsigned char* p, std::size_t n, bool eof) { return k(c, p, n, eof); });
-    if (!ok) return {fold_status::read_failed, 0};
-    return {fold_status::ok, static_cast<int>(c.sum)};
+    fold_status s = pump(in, options.read_size,
+                         [&](const unsigned char* p, std::size_t n, bool eof) { return k(c, p, n, eof); });
+    return {s, s == fold_status::ok ? static_cast<int>(c.sum) : 0};
   }
   fold_carry c{.state = {}, .f = f};
-  bool ok = pump(in, options.read_size,
-                 [&](const unsigned char* p, std::size_t n, bool eof) { return fold_scalar(c, p, n, eof); });
-  if (!ok) return {fold_status::read_failed, 0};
-  return {fold_status::ok, c.result};
+  fold_status s = pump(in, options.read_size, [&](const unsigned char* p, std::size_t n, bool eof) {
+    return fold_scalar(c, p, n, eof);
+  });
+  return {s, s == fold_status::ok ? c.result : 0};
 }
 
 fold_result fold_file(const char* filename, combiner f, const fold_options& options) {

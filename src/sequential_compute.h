@@ -5,6 +5,7 @@ enum class fold_status {
   ok,           // value holds the fold
   open_failed,  // the file could not be opened
   read_failed,  // the file opened, but a read failed before the list ended
+  no_memory,    // no read buffer could be allocated
 };
 
 struct fold_result {

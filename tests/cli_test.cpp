@@ -23,6 +23,7 @@ struct run_setup {
   std::string stdin_path = "/dev/null";
   std::string stdout_path;  // empty: capture through a pipe
   std::string cwd;
+  std::string program = INTSUM_BINARY;  // what is started, with the argument vector given
 };
 
 // Runs intsum with exactly the argument vector given, argv[0] included.
@@ -45,7 +46,7 @@ run_result run_argv(std::vector<std::string> args, const run_setup& setup = {}) 
   if (!setup.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, setup.cwd.c_str());
 
   pid_t pid;
-  int err = posix_spawn(&pid, INTSUM_BINARY, &actions, nullptr, argv.data(), environ);
+  int err = posix_spawn(&pid, setup.program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(pipefd[1]);
   EXPECT_EQ(err, 0);
@@ -124,6 +125,40 @@ TEST_F(Cli, ShippedExamples) {
     EXPECT_EQ(r.out, c.out) << c.file;
     EXPECT_EQ(r.status, 0);
   }
+}
+
+TEST_F(Cli, SmallStackLimit) {
+  // The read buffer does not live on the stack, so 64 KiB of it are plenty.
+  run_setup via_shell;
+  via_shell.program = "/bin/sh";
+  run_result r = run_argv({"sh", "-c", "ulimit -s 64 && exec \"$0\" \"$1\"", INTSUM_BINARY,
+                           std::string(INTSUM_EXAMPLES) + "/numbers.txt"},
+                          via_shell);
+  EXPECT_EQ(r.out, "Result: 4950\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Cli, NoMemoryForTheBuffer) {
+  // Under an address-space limit (in KiB) just too small for the read buffer,
+  // intsum fails cleanly. The least limit that gives a result is found by
+  // bisection; where none does (sanitizers and emulators reserve far more),
+  // there is nothing to try.
+  auto run_limited = [&](long kib) {
+    run_setup via_shell;
+    via_shell.program = "/bin/sh";
+    return run_argv({"sh", "-c", "ulimit -v \"$2\" && exec \"$0\" \"$1\"", INTSUM_BINARY,
+                     std::string(INTSUM_EXAMPLES) + "/numbers.txt", std::to_string(kib)},
+                    via_shell);
+  };
+  long low = 1024, high = 1024 * 1024;
+  if (run_limited(high).out != "Result: 4950\n") GTEST_SKIP() << "does not run under a 1 GiB limit";
+  while (high - low > 4) {
+    long mid = (low + high) / 2;
+    (run_limited(mid).out == "Result: 4950\n" ? high : low) = mid;
+  }
+  run_result r = run_limited(high - 64);
+  EXPECT_EQ(r.out, "Error: Out of memory\n");
+  EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(Cli, OnlyTheFirstArgumentCounts) {

@@ -1,6 +1,9 @@
 // The input format, run through every kernel, whole and split into reads.
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <pthread.h>
 
+#include <algorithm>
 #include <string>
 
 #include "support.h"
@@ -126,6 +129,37 @@ TEST_P(FormatTest, FailedReadIsAnError) {
   r = fold_split("1 2 x 3 4", add, GetParam(), {6, 0});
   EXPECT_EQ(r.status, fold_status::ok);
   EXPECT_EQ(r.value, 3);
+}
+
+// The read buffer is not on the caller's stack: the fold runs on a thread
+// with a 64 KiB stack (or the least the C library allows, if more).
+TEST_P(FormatTest, FoldsOnASmallThreadStack) {
+  struct job {
+    const kernel* k;
+    std::string in;
+    combiner f;
+    fold_result r{fold_status::read_failed, 0};
+  };
+  std::string long_list = "7 ";
+  long_list.append(200000, ' ').append("-3,\n").append(5000, '0').append("12");
+  job jobs[] = {{GetParam(), long_list, add}, {GetParam(), "10 3 2", subtract}};
+  for (job& j : jobs) {
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, std::max<std::size_t>(64 * 1024, PTHREAD_STACK_MIN)), 0);
+    pthread_t t;
+    auto body = [](void* p) -> void* {
+      auto& j = *static_cast<job*>(p);
+      j.r = fold_split(j.in, j.f, j.k);
+      return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&t, &attr, body, &j), 0);
+    ASSERT_EQ(pthread_join(t, nullptr), 0);
+    pthread_attr_destroy(&attr);
+    EXPECT_EQ(j.r.status, fold_status::ok);
+  }
+  EXPECT_EQ(jobs[0].r.value, 16);
+  EXPECT_EQ(jobs[1].r.value, 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, FormatTest, ::testing::ValuesIn(available_kernels()),

@@ -1,0 +1,49 @@
+# What `cmake --install` puts in place, and the .deb and .tar.gz that CPack
+# makes of it (`cmake --workflow --preset package`).
+
+install(TARGETS intsum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The man page and the changelog go in gzipped, with no timestamp in the
+# header, so the same sources give the same package.
+find_program(INTSUM_GZIP gzip REQUIRED)
+set(intsum_gzipped)
+foreach(source docs/intsum.1 packaging/changelog)
+  get_filename_component(name ${source} NAME)
+  set(copy ${CMAKE_CURRENT_BINARY_DIR}/gz/${name})
+  add_custom_command(OUTPUT ${copy}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${copy}
+    COMMAND ${INTSUM_GZIP} -9nf ${copy}
+    DEPENDS ${PROJECT_SOURCE_DIR}/${source}
+    VERBATIM)
+  list(APPEND intsum_gzipped ${copy}.gz)
+endforeach()
+add_custom_target(intsum_gzipped ALL DEPENDS ${intsum_gzipped})
+
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gz/intsum.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/gz/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_PACKAGE_NAME intsum)
+set(CPACK_PACKAGE_VENDOR "the intsum authors")
+set(CPACK_PACKAGE_CONTACT "the intsum authors <intsum@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "sum the integers in a text file")
+# Lines of at most 80 characters, as Debian asks.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "intsum FILE reads the decimal integers in a text file, separated by spaces,"
+  "commas or newlines, and prints their sum as a signed 32-bit integer, wrapping"
+  "modulo 2^32. It reads the file as a stream in constant memory, with vector"
+  "kernels (AVX2, AVX-512) picked at run time where the CPU has them.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# dpkg-shlibdeps (dpkg-dev) finds the library packages the binary needs;
+# cpack-checks.cmake stops the .deb from being made without it.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-checks.cmake)
+
+include(CPack)
