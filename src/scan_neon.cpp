@@ -64,10 +64,10 @@ constexpr class_table make_class_table() {
   class_table t{};
   for (unsigned c = '0'; c <= '9'; ++c) t.code[c] = code_digit;
   for (unsigned c = '\t'; c <= '\r'; ++c) t.code[c] = code_blank;
-  t.code[0x20] = code_space;
-  t.code[0x2c] = code_comma;
-  t.code[0x2d] = code_minus;
-  t.code[0x2b] = code_plus;
+  t.code[static_cast<unsigned char>(' ')] = code_space;
+  t.code[static_cast<unsigned char>(',')] = code_comma;
+  t.code[static_cast<unsigned char>('-')] = code_minus;
+  t.code[static_cast<unsigned char>('+')] = code_plus;
   return t;
 }
 
