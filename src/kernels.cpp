@@ -10,6 +10,8 @@ namespace intsum {
 #if defined(__x86_64__)
 chunk_result sum_avx2(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+#elif defined(__aarch64__)
+chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 #endif
 
 namespace {
@@ -30,6 +32,8 @@ constexpr kernel table[] = {
 #if defined(__x86_64__)
     {"avx512", sum_avx512, has_avx512_icelake},
     {"avx2", sum_avx2, has_avx2},
+#elif defined(__aarch64__)
+    {"neon", sum_neon, always},  // Advanced SIMD is part of every aarch64 CPU
 #endif
     {"scalar", sum_scalar, always},
 };

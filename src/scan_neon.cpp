@@ -1,0 +1,286 @@
+// The summing kernel for Advanced SIMD (NEON), part of every aarch64 CPU: the
+// method of the AVX2 kernel, with the work cut to fit two 128-bit pipes.
+//
+// A block is loaded with ld4, so vector j holds bytes j, j + 4, j + 8, ...:
+// lane i of vector j is byte 4i + j. Byte masks then come out in block order
+// from a few shift-and-insert steps, and a shift of 4m bytes is a move of m
+// lanes. Byte classes come from one 64-entry table lookup as three code bits;
+// digit runs from windows of the digit mask; weights from 16-entry lookups
+// while no run is longer than 15 digits, the usual case.
+#include <arm_neon.h>
+
+#include <bit>
+#include <type_traits>
+
+#include "block_plan.h"
+
+namespace intsum {
+namespace {
+
+// Each weight 10^k mod 2^32 as four signed bytes t0..t3 with
+// t0 + t1 2^8 + t2 2^16 + t3 2^24 = 10^k mod 2^32, so that signed digits
+// times them fit signed 8-bit multiplies. Entry k is for place k.
+struct signed_weights {
+  alignas(16) std::int8_t byte[4][32];
+  // The same by run (place + 1) for runs of up to 15, with 0 for no digit.
+  alignas(16) std::int8_t by_run[4][16];
+};
+
+constexpr signed_weights make_signed_weights() {
+  signed_weights w{};
+  std::uint32_t power = 1;
+  for (unsigned k = 0; k < block::weighted_places; ++k, power *= 10) {
+    std::int64_t x = power;
+    for (unsigned b = 0; b < 4; ++b) {
+      std::int64_t t = x & 0xff;
+      if (t >= 128) t -= 256;
+      w.byte[b][k] = static_cast<std::int8_t>(t);
+      if (k < 15) w.by_run[b][k + 1] = static_cast<std::int8_t>(t);
+      x = (x - t) / 256;
+    }
+  }
+  return w;
+}
+
+constexpr signed_weights weights = make_signed_weights();
+
+// Code bits of the byte classes: x (bit 7), y (bit 0) and z (bit 6); 0 for
+// every other byte, those of 0x40 and above included (out of the table).
+constexpr unsigned char x_bit = 0x80, y_bit = 0x01, z_bit = 0x40;
+enum : unsigned char {
+  code_digit = x_bit,
+  code_blank = y_bit,
+  code_space = z_bit,
+  code_comma = y_bit | z_bit,
+  code_minus = x_bit | y_bit,
+  code_plus = x_bit | z_bit,
+};
+
+struct class_table {
+  alignas(16) unsigned char code[64];
+};
+
+constexpr class_table make_class_table() {
+  class_table t{};
+  for (unsigned c = '0'; c <= '9'; ++c) t.code[c] = code_digit;
+  for (unsigned c = '\t'; c <= '\r'; ++c) t.code[c] = code_blank;
+  t.code[static_cast<unsigned char>(' ')] = code_space;
+  t.code[static_cast<unsigned char>(',')] = code_comma;
+  t.code[static_cast<unsigned char>('-')] = code_minus;
+  t.code[static_cast<unsigned char>('+')] = code_plus;
+  return t;
+}
+
+constexpr class_table classes_of = make_class_table();
+
+using quad = uint8x16x4_t;
+
+// The mask of bit 7 of every byte of a block held as ld4 left it.
+[[gnu::always_inline]] inline std::uint64_t top_bits(const quad& c) {
+  const uint8x16_t t01 = vsriq_n_u8(c.val[1], c.val[0], 1);
+  const uint8x16_t t23 = vsriq_n_u8(c.val[3], c.val[2], 1);
+  const uint8x16_t t = vsriq_n_u8(t23, t01, 2);
+  // Each byte now holds the four bits of its lane in its top nibble.
+  const uint8x16_t both = vsriq_n_u8(t, t, 4);
+  return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(both), 4)), 0);
+}
+
+// The same for bit 0.
+[[gnu::always_inline]] inline std::uint64_t bottom_bits(const quad& c) {
+  const uint8x16_t t01 = vsliq_n_u8(c.val[0], c.val[1], 1);
+  const uint8x16_t t23 = vsliq_n_u8(c.val[2], c.val[3], 1);
+  const uint8x16_t t = vsliq_n_u8(t01, t23, 2);
+  const uint8x16_t both = vsliq_n_u8(t, t, 4);
+  return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(both), 4)), 0);
+}
+
+// Calls f(j) for j = 0 to 3, as constants: GCC keeps loops over the four
+// vectors of a block rolled, with the vectors in memory.
+template <class F>
+[[gnu::always_inline]] inline void each4(F&& f) {
+  f(std::integral_constant<int, 0>{});
+  f(std::integral_constant<int, 1>{});
+  f(std::integral_constant<int, 2>{});
+  f(std::integral_constant<int, 3>{});
+}
+
+// Whether the mask has a run of 16 ones.
+bool has_run_of_16(std::uint64_t m) {
+  m &= m >> 1;
+  m &= m >> 2;
+  m &= m >> 4;
+  return (m & (m >> 8)) != 0;
+}
+
+struct neon_blocks {
+  struct constants {
+    uint8x16_t zero = vdupq_n_u8('0'), ten = vdupq_n_u8(10), ones = vdupq_n_u8(0xff);
+    uint8x16_t seven = vdupq_n_u8(7), fifteen = vdupq_n_u8(15), thirty_one = vdupq_n_u8(31);
+    uint8x16x4_t classes;
+    // Lane i takes byte i / 2 of a mask, or the byte after it.
+    uint8x16_t this_byte = {0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7};
+    uint8x16_t next_byte = {1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8};
+    // Lane i of vector j is byte p = 4i + j, bit p % 8 of its mask byte.
+    int8x16_t down[4], up[4];  // shifts that line bits p to p + 7 up from two mask bytes
+    uint8x16_t bit[4];         // 1 << (p % 8)
+    uint8x16_t to_end[4];      // 63 - p: a run longer from p reaches the block's end
+    int8x16x2_t weight[4];     // signed weight byte b for places 0 to 31
+    int8x16_t weight_by_run[4];
+
+    constants() {
+      // Loads are macros in Clang, which it does not take in member initializers.
+      for (int j = 0; j < 4; ++j) classes.val[j] = vld1q_u8(classes_of.code + 16 * j);
+      for (int j = 0; j < 4; ++j) {
+        alignas(16) std::int8_t d[16], u[16];
+        alignas(16) std::uint8_t b[16], e[16];
+        for (int i = 0; i < 16; ++i) {
+          const int p = 4 * i + j;
+          d[i] = static_cast<std::int8_t>(-(p % 8));
+          u[i] = static_cast<std::int8_t>(8 - p % 8);
+          b[i] = static_cast<std::uint8_t>(1u << (p % 8));
+          e[i] = static_cast<std::uint8_t>(63 - p);
+        }
+        down[j] = vld1q_s8(d);
+        up[j] = vld1q_s8(u);
+        bit[j] = vld1q_u8(b);
+        to_end[j] = vld1q_u8(e);
+        weight[j] = vld1q_s8_x2(weights.byte[j]);
+        weight_by_run[j] = vld1q_s8(weights.by_run[j]);
+      }
+    }
+
+    // 0xff in the bytes whose bit is set in m.
+    [[gnu::always_inline]] quad expand(std::uint64_t m) const {
+      const uint8x16_t spread = vqtbl1q_u8(vreinterpretq_u8_u64(vdupq_n_u64(m)), this_byte);
+      return {{vtstq_u8(spread, bit[0]), vtstq_u8(spread, bit[1]), vtstq_u8(spread, bit[2]),
+               vtstq_u8(spread, bit[3])}};
+    }
+  };
+
+  struct accumulators {
+    // Sums of signed digit times weight byte, one per byte of the weight.
+    // Byte 0 needs all 32 bits, byte 1 the low 24; bytes 2 and 3 are needed
+    // only mod 2^16 and 2^8 and stay in lanes of that width.
+    int32x4_t byte0 = vdupq_n_s32(0), byte1 = vdupq_n_s32(0);
+    int16x8_t byte2 = vdupq_n_s16(0);
+    int8x16_t byte3 = vdupq_n_s8(0);
+  };
+
+  // plan_block reads only the leading run of the next block's digits, so
+  // the mask stops at the first byte that is not one.
+  [[gnu::always_inline]] static std::uint64_t digit_mask(const unsigned char* p, const constants& k) {
+    unsigned run = 0;
+    for (; run < 64; run += 16) {
+      // Four bits per byte: 0xf for a digit.
+      const uint8x16_t digit = vcltq_u8(vsubq_u8(vld1q_u8(p + run), k.zero), k.ten);
+      const std::uint64_t nibbles =
+          vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(digit), 4)), 0);
+      if (nibbles != ~std::uint64_t{0}) return (std::uint64_t{1} << (run + std::countr_one(nibbles) / 4)) - 1;
+    }
+    return ~std::uint64_t{0};
+  }
+
+  [[gnu::always_inline]] static bool sum_block(const unsigned char* p, std::uint64_t next_digit,
+                                               scan_state& s, accumulators& acc, const constants& k) {
+    const quad v = vld4q_u8(p);
+    const quad code = {{vqtbl4q_u8(k.classes, v.val[0]), vqtbl4q_u8(k.classes, v.val[1]),
+                        vqtbl4q_u8(k.classes, v.val[2]), vqtbl4q_u8(k.classes, v.val[3])}};
+    const std::uint64_t x = top_bits(code), y = bottom_bits(code);
+    const std::uint64_t z = top_bits({{vshlq_n_u8(code.val[0], 1), vshlq_n_u8(code.val[1], 1),
+                                       vshlq_n_u8(code.val[2], 1), vshlq_n_u8(code.val[3], 1)}});
+    block::classes c;
+    c.digit = x & ~(y | z);
+    c.minus = x & y;
+    c.plus = x & z;
+    c.space = z & ~(x | y);
+    c.comma = y & z;
+    c.blank = y & ~(x | z);
+
+    const block::plan plan = block::plan_block(c, next_digit, s);
+    if (plan.live == 0) return s.at == phase::ended;
+
+    // Run lengths up to 8, from each byte: the trailing zeros of the 8 bits
+    // of the inverted digit mask from that byte on (bits past 63 read as 1).
+    const uint8x16_t not_digit =
+        vreinterpretq_u8_u64(vsetq_lane_u64(~c.digit, vreinterpretq_u64_u8(k.ones), 0));
+    const uint8x16_t here = vqtbl1q_u8(not_digit, k.this_byte), after = vqtbl1q_u8(not_digit, k.next_byte);
+    quad runs;
+    each4([&](auto j) {
+      runs.val[j] = vclzq_u8(vrbitq_u8(vorrq_u8(vshlq_u8(here, k.down[j]), vshlq_u8(after, k.up[j]))));
+    });
+    // Doubling: where the run from a byte is S = 4m, the most the last step
+    // can give, add the run from S bytes on, m lanes further. The run less
+    // S - 1, saturating, is 1 there and 0 elsewhere.
+    auto extend = [&runs](uint8x16_t s_less_one, auto lanes) {
+      each4([&](auto j) {
+        const uint8x16_t further = vextq_u8(runs.val[j], vdupq_n_u8(0), decltype(lanes)::value);
+        runs.val[j] = vmlaq_u8(runs.val[j], vqsubq_u8(runs.val[j], s_less_one), further);
+      });
+    };
+    extend(k.seven, std::integral_constant<int, 2>{});
+    // Places from 15 on, from runs of 16 digits or an integer going on into
+    // the next block, are rare enough for a branch.
+    const bool long_runs = has_run_of_16(c.digit) || std::countl_one(c.digit) + plan.next_run > 15;
+    if (long_runs) {
+      extend(k.fifteen, std::integral_constant<int, 4>{});
+      extend(k.thirty_one, std::integral_constant<int, 8>{});
+    }
+
+    // A run that reaches the end of the block goes on into the next one.
+    const uint8x16_t next_run = vdupq_n_u8(static_cast<std::uint8_t>(plan.next_run));
+    each4(
+        [&](auto j) { runs.val[j] = vmlaq_u8(runs.val[j], vqsubq_u8(runs.val[j], k.to_end[j]), next_run); });
+    if (plan.live != c.digit) {
+      const quad live = k.expand(plan.live);
+      each4([&](auto j) { runs.val[j] = vandq_u8(runs.val[j], live.val[j]); });
+    }
+
+    const quad negative = k.expand(plan.negative);
+    // Products of each weight byte, in two chains: vectors 0 and 1, 2 and 3.
+    // At most 4 products of 9 * 128 per 16-bit lane.
+    int16x8_t product[3][2];
+    int8x16_t low_byte3[2];
+    each4([&](auto j) {
+      const int8x16_t digit = vreinterpretq_s8_u8(vsubq_u8(v.val[j], k.zero));
+      const int8x16_t neg = vreinterpretq_s8_u8(negative.val[j]);
+      const int8x16_t signed_digit = vsubq_s8(veorq_s8(digit, neg), neg);
+      constexpr int chain = j / 2;
+      each4([&](auto b) {
+        // By place, the run less one: 0xff for no digit, which like every
+        // place from 32 on is out of the table and weighs 0.
+        const int8x16_t w = long_runs ? vqtbl2q_s8(k.weight[b], vsubq_u8(runs.val[j], vdupq_n_u8(1)))
+                                      : vqtbl1q_s8(k.weight_by_run[b], runs.val[j]);
+        if constexpr (b == 3) {
+          low_byte3[chain] =
+              j % 2 == 0 ? vmulq_s8(signed_digit, w) : vmlaq_s8(low_byte3[chain], signed_digit, w);
+        } else {
+          int16x8_t& p = product[b][chain];
+          p = j % 2 == 0 ? vmull_s8(vget_low_s8(signed_digit), vget_low_s8(w))
+                         : vmlal_s8(p, vget_low_s8(signed_digit), vget_low_s8(w));
+          p = vmlal_high_s8(p, signed_digit, w);
+        }
+      });
+    });
+    acc.byte0 = vpadalq_s16(acc.byte0, vaddq_s16(product[0][0], product[0][1]));
+    acc.byte1 = vpadalq_s16(acc.byte1, vaddq_s16(product[1][0], product[1][1]));
+    acc.byte2 = vaddq_s16(acc.byte2, vaddq_s16(product[2][0], product[2][1]));
+    acc.byte3 = vaddq_s8(acc.byte3, vaddq_s8(low_byte3[0], low_byte3[1]));
+    return s.at == phase::ended;
+  }
+
+  static std::uint32_t total(const accumulators& acc) {
+    return static_cast<std::uint32_t>(vaddvq_s32(acc.byte0)) +
+           (static_cast<std::uint32_t>(vaddvq_s32(acc.byte1)) << 8) +
+           (static_cast<std::uint32_t>(static_cast<std::uint16_t>(vaddvq_s16(acc.byte2))) << 16) +
+           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(vaddvq_s8(acc.byte3))) << 24);
+  }
+};
+
+}  // namespace
+
+// Everything inlined, lambdas too, so that the vectors stay in registers.
+[[gnu::flatten]] chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof) {
+  return block::sum_chunk<neon_blocks>(c, p, n, eof);
+}
+
+}  // namespace intsum
