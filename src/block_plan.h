@@ -1,6 +1,13 @@
 // The format's rules for one 64-byte block, in bit arithmetic on masks of
 // byte classes (bit i is byte i). Shared by the vector kernels; everything
 // here has internal linkage, so each kernel's copy keeps its own target flags.
+//
+// A kernel does the two vector parts of each block: it classifies the bytes
+// into masks, and it weighs and sums the digits that count. Between the two,
+// the rules here turn the masks into the digits that count and their signs.
+// Most of that work depends on the block alone; what a block passes to the
+// next is two bits, and each is picked from two precomputed answers. So the
+// blocks do not wait on each other, and the CPU overlaps them.
 #pragma once
 
 #include <bit>
@@ -14,11 +21,25 @@ namespace intsum {
 namespace block {
 
 struct classes {
-  std::uint64_t digit, minus, plus, space, comma;
-  std::uint64_t blank;  // tab, newline, vertical tab, form feed, carriage return
+  std::uint64_t digit;
+  std::uint64_t minus;
+  std::uint64_t sign;       // minus or plus
+  std::uint64_t separator;  // space or comma: may follow an integer
+  std::uint64_t comma;
+  std::uint64_t other;  // neither of those nor white space: ends the list
+
+  // From one mask per byte value or range; `blank` is tab, newline, vertical
+  // tab, form feed and carriage return.
+  static classes of(std::uint64_t digit, std::uint64_t minus, std::uint64_t plus, std::uint64_t space,
+                    std::uint64_t comma, std::uint64_t blank) {
+    const std::uint64_t sign = minus | plus, separator = space | comma;
+    return {digit, minus, sign, separator, comma, ~(digit | sign | separator | blank)};
+  }
 };
 
+// What the kernel's weighing part gets for one block.
 struct plan {
+  std::uint64_t digit;     // all digits of the block
   std::uint64_t live;      // digits that count: those before the end of the list
   std::uint64_t negative;  // digits of negative integers
   unsigned next_run;       // digits at the start of the next block, up to 64
@@ -28,47 +49,68 @@ struct plan {
 // From 10^32 on (a multiple of 2^32) every weight is 0.
 inline constexpr unsigned weighted_places = 32;
 
-// Reads the block's classes given the state before it and the digit mask of
-// the next block; leaves in `s` the state after it.
-[[gnu::always_inline]] static inline plan plan_block(const classes& c, std::uint64_t next_digit,
-                                                     scan_state& s) {
-  const std::uint64_t d = c.digit;
-  const std::uint64_t sign = c.minus | c.plus;
-  const std::uint64_t sepchar = c.space | c.comma;
-  const std::uint64_t other = ~(d | sign | sepchar | c.blank);
+// What the bytes before a block leave it: whether a space or comma at its
+// start follows an integer (the last byte was a digit or a separator), and
+// whether digits at its start are negative (the last byte was a minus or a
+// digit of a negative integer). Each is 0 or 1. Besides these, a sign at
+// the end of a block needs a digit after it, which the block itself checks
+// against the next block's first byte.
+struct carry {
+  std::uint64_t after_integer = 0;
+  std::uint64_t negative = 0;
+};
 
-  // The last block's final byte, as a carry into bit 0.
-  const std::uint64_t was_digit = s.at == phase::digits;
-  const std::uint64_t was_sign = s.at == phase::sign;
-  const std::uint64_t was_separator = s.at == phase::separator;
-  const std::uint64_t was_negative = s.negative;
+inline carry carry_from(const scan_state& s) {
+  const bool digits = s.at == phase::digits;
+  return {digits || s.at == phase::separator, (digits || s.at == phase::sign) && s.negative};
+}
+
+// The phases the carry stands for; those it merges (digits of a positive
+// integer and a separator; a plus sign and white space) go on alike.
+inline scan_state state_from(const carry& c) {
+  scan_state s;
+  s.at = c.after_integer ? (c.negative ? phase::digits : phase::separator)
+                         : (c.negative ? phase::sign : phase::blank);
+  s.negative = c.negative != 0;
+  return s;
+}
+
+// A block's rules for each value of the carry bit they depend on (index 0
+// or 1). Only the run of spaces and commas, or of digits, that starts at
+// byte 0 can differ, so the carry out differs only for a block that is all
+// one such run.
+struct outcome {
+  std::uint64_t stop[2];      // by after_integer: bytes where the list ends
+  std::uint64_t negative[2];  // by negative: digits of negative integers
+  std::uint64_t after_integer[2];
+  std::uint64_t negative_out[2];
+};
+
+[[gnu::always_inline]] static inline outcome block_outcome(const classes& c, std::uint64_t next_digit) {
+  const std::uint64_t d = c.digit, sep = c.separator;
 
   // Spaces and commas count as a separator only in a run that directly
   // follows an integer; adding a start bit to a run clears the whole run.
-  const std::uint64_t after_digit = (d << 1) | was_digit;
-  const std::uint64_t run_start = sepchar & ~(sepchar << 1);
-  const std::uint64_t separator_start = run_start & (after_digit | was_separator);
-  const std::uint64_t separator = sepchar & ~(sepchar + separator_start);
+  const std::uint64_t run_start = sep & ~(sep << 1);
+  const std::uint64_t starts = run_start & (d << 1);
+  const std::uint64_t separator0 = sep & ~(sep + starts);
+  const std::uint64_t separator1 = sep & ~(sep + (starts | (sep & 1)));
 
-  const std::uint64_t stray_comma = c.comma & ~separator;
   // A sign at the end of a block is checked against the next block's first
   // byte here, so a block never starts after a sign that has no digit.
-  const std::uint64_t bare_sign = sign & ~((d >> 1) | (next_digit << 63));
-  const std::uint64_t stop = other | stray_comma | bare_sign;
+  const std::uint64_t bare_sign = c.sign & ~((d >> 1) | (next_digit << 63));
+  const std::uint64_t stops = c.other | bare_sign;
 
   // Negative integers: runs of digits right after a minus sign, or the
-  // continuation of one from the last block.
-  const std::uint64_t after_minus = (c.minus << 1) | (was_sign & was_negative);
-  const std::uint64_t negative_start = (d & ~after_digit & after_minus) | (was_digit & was_negative & d);
-  const std::uint64_t negative = d & ~(d + negative_start);
+  // continuation of one from the last block (the run at byte 0).
+  const std::uint64_t negative_start = d & ~(d << 1) & (c.minus << 1);
+  const std::uint64_t negative0 = d & ~(d + negative_start);
+  const std::uint64_t negative1 = negative0 | (d & ~(d + 1));
 
-  // Branch-free, as the last byte's class is as good as random. stop - 1
-  // keeps the bits below the first stop, or all of them when there is none.
-  const plan p{d & (stop - 1) & ~stop, negative, static_cast<unsigned>(std::countr_one(next_digit))};
-  const unsigned last = static_cast<unsigned>((d >> 63) * 3 | (sign >> 63) * 2 | (separator >> 63));
-  s.at = stop != 0 ? phase::ended : static_cast<phase>(last);
-  s.negative = ((negative | c.minus) >> 63) != 0;
-  return p;
+  return {{stops | (c.comma & ~separator0), stops | (c.comma & ~separator1)},
+          {negative0, negative1},
+          {(d | separator0) >> 63, (d | separator1) >> 63},
+          {(negative0 | c.minus) >> 63, (negative1 | c.minus) >> 63}};
 }
 
 // The weight tables, one per byte of the 32-bit weight: entry r holds that
@@ -86,12 +128,39 @@ static constexpr weight_planes make_weight_planes() {
   return w;
 }
 
-// Runs a kernel over one chunk, a block at a time, each block seeing the
-// digit mask of the next. `Kernel` provides:
+// Runs `count` blocks from p, each seeing the classes of the next (so the
+// block at p + 64 * count must be readable). True when the list ends.
+template <class Kernel>
+[[gnu::always_inline]] static inline bool sum_blocks(const unsigned char* p, std::size_t count, carry& s,
+                                                     typename Kernel::accumulators& acc,
+                                                     const typename Kernel::constants& k) {
+  // The carry bits as masks of all ones or none, to pick without a branch.
+  std::uint64_t after_integer = 0 - s.after_integer, negative = 0 - s.negative;
+  auto pick = [](std::uint64_t m, const std::uint64_t(&x)[2]) { return x[0] ^ ((x[0] ^ x[1]) & m); };
+  classes now = Kernel::classify(p, k);
+  bool ended = false;
+  for (std::size_t b = 0; b < count && !ended; ++b, p += 64) {
+    const classes next = Kernel::classify(p + 64, k);
+    const outcome o = block_outcome(now, next.digit);
+    const std::uint64_t stop = pick(after_integer, o.stop);
+    // stop - 1 keeps the bits below the first stop, or all of them when there is none.
+    const plan pl{now.digit, now.digit & (stop - 1) & ~stop, pick(negative, o.negative),
+                  static_cast<unsigned>(std::countr_one(next.digit))};
+    after_integer = 0 - pick(after_integer, o.after_integer);
+    negative = 0 - pick(negative, o.negative_out);
+    Kernel::weigh(p, pl, acc, k);
+    ended = stop != 0;
+    now = next;
+  }
+  s = {after_integer & 1, negative & 1};
+  return ended;
+}
+
+// Runs a kernel over one chunk. `Kernel` provides:
 //   constants                  vectors made once per chunk
 //   accumulators               the running sums, in vector registers
-//   digit_mask(p, k)           the digit mask of the block at p
-//   sum_block(p, next, s, acc, k)  folds the block at p; true when the list ends
+//   classify(p, k)             the classes of the block at p
+//   weigh(p, plan, acc, k)     adds the block's live digits at their weights
 //   total(acc)                 the accumulated sum, mod 2^32
 template <class Kernel>
 [[gnu::always_inline]] static inline chunk_result sum_chunk(sum_carry& c, const unsigned char* p,
@@ -99,11 +168,10 @@ template <class Kernel>
   if (c.state.at == phase::ended) return {n, true};
   const typename Kernel::constants k;
   typename Kernel::accumulators acc;
-  scan_state s = c.state;
-  std::size_t pos = 0;
-  bool ended = false;
-  for (; pos + 128 <= n; pos += 64)
-    if ((ended = Kernel::sum_block(p + pos, Kernel::digit_mask(p + pos + 64, k), s, acc, k))) break;
+  carry s = carry_from(c.state);
+  // Whole blocks with a whole block after them.
+  std::size_t pos = n >= 128 ? (n - 64) / 64 * 64 : 0;
+  bool ended = pos != 0 && sum_blocks<Kernel>(p, pos / 64, s, acc, k);
 
   if (!ended) {
     // The bytes after the last whole block with a lookahead. At the end of
@@ -113,17 +181,15 @@ template <class Kernel>
     alignas(64) unsigned char rest[192];
     std::memset(rest, eof ? 0 : '0', sizeof rest);
     std::memcpy(rest, p + pos, n - pos);
-    scan_state trial_state = s;
+    carry trial_state = s;
     typename Kernel::accumulators trial = acc;
-    for (std::size_t b = 0; !ended && b < n - pos; b += 64)
-      ended = Kernel::sum_block(rest + b, Kernel::digit_mask(rest + b + 64, k), trial_state, trial, k);
+    ended = sum_blocks<Kernel>(rest, (n - pos + 63) / 64, trial_state, trial, k);
     if (ended || eof) {
-      s.at = phase::ended;
       acc = trial;
       ended = true;
     }
   }
-  c.state = s;
+  c.state = ended ? scan_state{phase::ended} : state_from(s);
   c.sum += Kernel::total(acc);
   return {ended ? n : pos, ended};
 }

@@ -7,6 +7,8 @@
 // of one block tells how far an integer at the end of a block runs on.
 #include <immintrin.h>
 
+#include <array>
+
 // GCC 12's AVX-512 headers start some results from an undefined vector and
 // then warn about it (GCC bug 105593).
 #if defined(__GNUC__) && !defined(__clang__)
@@ -33,12 +35,31 @@ __m512i shift_down(__m512i x) {
   }
 }
 
+// Class bits of the bytes below 0x40, looked up by one byte permute; every
+// byte from 0x40 on is of no class, as is any byte whose entry is 0.
+enum : unsigned char { is_digit = 1, is_minus = 2, is_plus = 4, is_space = 8, is_comma = 16, is_blank = 32 };
+
+constexpr std::array<unsigned char, 64> make_class_table() {
+  std::array<unsigned char, 64> t{};
+  for (int c = '0'; c <= '9'; ++c) t[c] = is_digit;
+  t['-'] = is_minus;
+  t['+'] = is_plus;
+  t[' '] = is_space;
+  t[','] = is_comma;
+  for (int c = '\t'; c <= '\r'; ++c) t[c] = is_blank;
+  return t;
+}
+
+alignas(64) constexpr std::array<unsigned char, 64> class_table = make_class_table();
+
 struct avx512_blocks {
   struct constants {
-    __m512i zero = splat('0'), tab = splat('\t'), minus = splat('-'), plus = splat('+');
-    __m512i space = splat(' '), comma = splat(','), ten = splat(10), five = splat(5);
-    __m512i one = splat(1), eight = splat(8);
+    __m512i zero = splat('0'), below_class = splat(0x40), digit_bit = splat(is_digit),
+            minus_bit = splat(is_minus);
+    __m512i sign_bits = splat(is_minus | is_plus), separator_bits = splat(is_space | is_comma);
+    __m512i comma_bit = splat(is_comma), one = splat(1), eight = splat(8);
     __m512i sixteen = splat(16), thirty_two = splat(32), past_weights = splat(block::weighted_places + 1);
+    __m512i class_of = _mm512_load_si512(class_table.data());
     // Byte i holds 64 - i: a run that long from byte i reaches the block's end.
     __m512i to_end =
         _mm512_set_epi8(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
@@ -57,8 +78,8 @@ struct avx512_blocks {
                          _mm512_load_si512(weights.byte[2]), _mm512_load_si512(weights.byte[3])};
 
     constants() {
-      block::opaque(zero, tab, minus, plus, space, comma, ten, five, one, eight, sixteen, thirty_two,
-                    past_weights, to_end, byte_index, window_in_block);
+      block::opaque(zero, below_class, digit_bit, minus_bit, sign_bits, separator_bits, comma_bit, one, eight,
+                    sixteen, thirty_two, past_weights, class_of, to_end, byte_index, window_in_block);
     }
   };
 
@@ -69,24 +90,16 @@ struct avx512_blocks {
                        _mm512_setzero_si512()};
   };
 
-  static std::uint64_t digit_mask(const unsigned char* p, const constants& k) {
-    return _mm512_cmplt_epu8_mask(_mm512_sub_epi8(_mm512_loadu_si512(p), k.zero), k.ten);
+  static block::classes classify(const unsigned char* p, const constants& k) {
+    const __m512i v = _mm512_loadu_si512(p);
+    const __m512i c = _mm512_maskz_permutexvar_epi8(_mm512_cmplt_epu8_mask(v, k.below_class), v, k.class_of);
+    return {_mm512_test_epi8_mask(c, k.digit_bit), _mm512_test_epi8_mask(c, k.minus_bit),
+            _mm512_test_epi8_mask(c, k.sign_bits), _mm512_test_epi8_mask(c, k.separator_bits),
+            _mm512_test_epi8_mask(c, k.comma_bit), _mm512_testn_epi8_mask(c, c)};
   }
 
-  static bool sum_block(const unsigned char* p, std::uint64_t next_digit, scan_state& s, accumulators& acc,
-                        const constants& k) {
-    const __m512i v = _mm512_loadu_si512(p);
-    const __m512i digit = _mm512_sub_epi8(v, k.zero);
-    block::classes c;
-    c.digit = _mm512_cmplt_epu8_mask(digit, k.ten);
-    c.minus = _mm512_cmpeq_epi8_mask(v, k.minus);
-    c.plus = _mm512_cmpeq_epi8_mask(v, k.plus);
-    c.space = _mm512_cmpeq_epi8_mask(v, k.space);
-    c.comma = _mm512_cmpeq_epi8_mask(v, k.comma);
-    c.blank = _mm512_cmplt_epu8_mask(_mm512_sub_epi8(v, k.tab), k.five);
-
-    const block::plan plan = block::plan_block(c, next_digit, s);
-    if (plan.live == 0) return s.at == phase::ended;
+  static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc, const constants& k) {
+    const __m512i digit = _mm512_sub_epi8(_mm512_loadu_si512(p), k.zero);
 
     // Run lengths, from each byte to the end of its run within the block.
     // Byte i first gets bits i to i + 7 of the digit mask (bits past 63 read
@@ -95,14 +108,14 @@ struct avx512_blocks {
     // bytes further on. Integers of 16 digits and more are rare enough for a
     // branch.
     const __m512i window = _mm512_and_si512(
-        _mm512_multishift_epi64_epi8(k.byte_index, _mm512_set1_epi64(static_cast<long long>(c.digit))),
+        _mm512_multishift_epi64_epi8(k.byte_index, _mm512_set1_epi64(static_cast<long long>(plan.digit))),
         k.window_in_block);
     __m512i runs = _mm512_popcnt_epi8(_mm512_andnot_si512(_mm512_add_epi8(window, k.one), window));
     auto extend = [&runs](__m512i s_bytes, __m512i shifted) {
       runs = _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, s_bytes), runs, shifted);
     };
     extend(k.eight, shift_down<8>(runs));
-    if (_mm512_cmpeq_epi8_mask(runs, k.sixteen) != 0) {
+    if (_mm512_cmpeq_epi8_mask(runs, k.sixteen) != 0) [[unlikely]] {
       extend(k.sixteen, shift_down<16>(runs));
       extend(k.thirty_two, shift_down<32>(runs));
     }
@@ -116,7 +129,6 @@ struct avx512_blocks {
     for (int b = 0; b < 4; ++b)
       acc.byte[b] =
           _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, k.weight[b]), signed_digit);
-    return s.at == phase::ended;
   }
 
   static std::uint32_t total(const accumulators& acc) {
