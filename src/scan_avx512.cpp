@@ -13,9 +13,10 @@
 // then warn about it (GCC bug 105593).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
-#include "block_plan.h"
+#include "block_plan_avx512.h"
 
 namespace intsum {
 namespace {
@@ -52,34 +53,68 @@ constexpr std::array<unsigned char, 64> make_class_table() {
 
 alignas(64) constexpr std::array<unsigned char, 64> class_table = make_class_table();
 
+// Entry x: the trailing ones of x, 0 to 7, for the 7 bits that a
+// two-table byte permute reads of each index.
+struct trailing_ones_table {
+  alignas(64) unsigned char lo[64], hi[64];
+};
+
+constexpr trailing_ones_table make_trailing_ones() {
+  trailing_ones_table t{};
+  for (unsigned x = 0; x < 128; ++x) {
+    unsigned char n = 0;
+    while (n < 7 && (x >> n & 1) != 0) ++n;
+    (x < 64 ? t.lo[x] : t.hi[x - 64]) = n;
+  }
+  return t;
+}
+
+constexpr trailing_ones_table trailing_ones = make_trailing_ones();
+
+// Byte permute indexes and multishift controls for the windows below, and
+// the vectors of the rare path.
+struct window_table {
+  alignas(64) unsigned char qword_from[64];   // lane j: bytes j to j + 7 of the digit masks
+  alignas(64) unsigned char bits_from[64];    // byte b of a lane: bits b to b + 7 of it
+  alignas(64) unsigned char bits_from_7[64];  // byte b of a lane: bits b + 7 to b + 14 of it
+  alignas(64) unsigned char byte_index[64];
+  alignas(64) unsigned char window_in_block[64];  // byte i keeps the bits of its window in the block
+  alignas(64) unsigned char to_end[64];           // byte i holds 64 - i
+};
+
+constexpr window_table make_window_table() {
+  window_table t{};
+  for (unsigned i = 0; i < 64; ++i) {
+    t.qword_from[i] = static_cast<unsigned char>(i / 8 + i % 8);
+    t.bits_from[i] = static_cast<unsigned char>(i % 8);
+    t.bits_from_7[i] = static_cast<unsigned char>(i % 8 + 7);
+    t.byte_index[i] = static_cast<unsigned char>(i);
+    t.window_in_block[i] = static_cast<unsigned char>(i <= 56 ? 0xff : 0xff >> (i - 56));
+    t.to_end[i] = static_cast<unsigned char>(64 - i);
+  }
+  return t;
+}
+
+constexpr window_table windows = make_window_table();
+
+__m512i load(const unsigned char* p) { return _mm512_load_si512(p); }
+
 struct avx512_blocks {
   struct constants {
     __m512i zero = splat('0'), below_class = splat(0x40), digit_bit = splat(is_digit),
             minus_bit = splat(is_minus);
     __m512i sign_bits = splat(is_minus | is_plus), separator_bits = splat(is_space | is_comma);
-    __m512i comma_bit = splat(is_comma), one = splat(1), eight = splat(8);
-    __m512i sixteen = splat(16), thirty_two = splat(32), past_weights = splat(block::weighted_places + 1);
-    __m512i class_of = _mm512_load_si512(class_table.data());
-    // Byte i holds 64 - i: a run that long from byte i reaches the block's end.
-    __m512i to_end =
-        _mm512_set_epi8(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
-                        25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45,
-                        46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64);
-    __m512i byte_index =
-        _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43,
-                        42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22,
-                        21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-    // Byte i keeps the bits of its window that lie in the block.
-    __m512i window_in_block =
-        _mm512_set_epi8(1, 3, 7, 15, 31, 63, 127, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    __m512i weight[4] = {_mm512_load_si512(weights.byte[0]), _mm512_load_si512(weights.byte[1]),
-                         _mm512_load_si512(weights.byte[2]), _mm512_load_si512(weights.byte[3])};
+    __m512i comma_bit = splat(is_comma), seven = splat(7), fourteen = splat(14);
+    __m512i class_of = load(class_table.data());
+    __m512i ones_lo = load(trailing_ones.lo), ones_hi = load(trailing_ones.hi);
+    __m512i qword_from = load(windows.qword_from), bits_from = load(windows.bits_from),
+            bits_from_7 = load(windows.bits_from_7);
+    __m512i weight[4] = {load(weights.byte[0]), load(weights.byte[1]), load(weights.byte[2]),
+                         load(weights.byte[3])};
 
     constants() {
-      block::opaque(zero, below_class, digit_bit, minus_bit, sign_bits, separator_bits, comma_bit, one, eight,
-                    sixteen, thirty_two, past_weights, class_of, to_end, byte_index, window_in_block);
+      block::opaque(zero, below_class, digit_bit, minus_bit, sign_bits, separator_bits, comma_bit, seven,
+                    fourteen, class_of, ones_lo, ones_hi, qword_from, bits_from, bits_from_7);
     }
   };
 
@@ -98,33 +133,47 @@ struct avx512_blocks {
             _mm512_test_epi8_mask(c, k.comma_bit), _mm512_testn_epi8_mask(c, c)};
   }
 
-  static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc, const constants& k) {
-    const __m512i digit = _mm512_sub_epi8(_mm512_loadu_si512(p), k.zero);
-
-    // Run lengths, from each byte to the end of its run within the block.
-    // Byte i first gets bits i to i + 7 of the digit mask (bits past 63 read
-    // as 0), whose trailing ones count the run up to 8; then doubling: where
-    // the run from a byte is known to be at least S long, add the run from S
-    // bytes further on. Integers of 16 digits and more are rare enough for a
-    // branch.
-    const __m512i window = _mm512_and_si512(
-        _mm512_multishift_epi64_epi8(k.byte_index, _mm512_set1_epi64(static_cast<long long>(plan.digit))),
-        k.window_in_block);
-    __m512i runs = _mm512_popcnt_epi8(_mm512_andnot_si512(_mm512_add_epi8(window, k.one), window));
-    auto extend = [&runs](__m512i s_bytes, __m512i shifted) {
-      runs = _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, s_bytes), runs, shifted);
+  // Run lengths of 14 and more, exactly: runs within the block by doubling,
+  // then the run at the start of the next block added to those that reach
+  // its end. Only integers of 14 digits and more come here.
+  [[gnu::noinline]] static __m512i long_runs(std::uint64_t digit, std::uint64_t next_digit) {
+    const __m512i window =
+        _mm512_and_si512(_mm512_multishift_epi64_epi8(load(windows.byte_index),
+                                                      _mm512_set1_epi64(static_cast<long long>(digit))),
+                         load(windows.window_in_block));
+    __m512i runs = _mm512_popcnt_epi8(_mm512_andnot_si512(_mm512_add_epi8(window, splat(1)), window));
+    auto extend = [&runs](int s, __m512i shifted) {
+      runs = _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, splat(s)), runs, shifted);
     };
-    extend(k.eight, shift_down<8>(runs));
-    if (_mm512_cmpeq_epi8_mask(runs, k.sixteen) != 0) [[unlikely]] {
-      extend(k.sixteen, shift_down<16>(runs));
-      extend(k.thirty_two, shift_down<32>(runs));
-    }
-    // A run that reaches the end of the block goes on into the next one.
-    runs = _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, k.to_end), runs,
-                                _mm512_set1_epi8(static_cast<char>(plan.next_run)));
+    extend(8, shift_down<8>(runs));
+    extend(16, shift_down<16>(runs));
+    extend(32, shift_down<32>(runs));
+    const int next_run = std::countr_one(next_digit);
+    runs =
+        _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, load(windows.to_end)), runs, splat(next_run));
+    return _mm512_min_epu8(runs, splat(block::weighted_places + 1));
+  }
 
-    const __m512i index = _mm512_min_epu8(_mm512_maskz_mov_epi8(plan.live, runs), k.past_weights);
-    const __m512i signed_digit = _mm512_mask_sub_epi8(digit, plan.negative, _mm512_setzero_si512(), digit);
+  static void weigh(const unsigned char* p, const block::group_masks& m, unsigned j, accumulators& acc,
+                    const constants& k) {
+    const __mmask64 live = m.live[j], negative = m.negative[j];
+    const __m512i digit = _mm512_maskz_sub_epi8(live, _mm512_loadu_si512(p), k.zero);
+    const __m512i signed_digit = _mm512_mask_sub_epi8(digit, negative, _mm512_setzero_si512(), digit);
+
+    // Run lengths, from each byte to the end of its run, up to 14. Lane j
+    // of `lanes` holds bits 8j to 8j + 63 of this block's digit mask and
+    // the next's, so byte i of a window is bits i to i + 7 of them, and no
+    // run stops at the block's end. The trailing ones of 7 bits, twice.
+    const __m512i lanes = _mm512_permutexvar_epi8(
+        k.qword_from, _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.digit + j))));
+    const __m512i near =
+        _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from, lanes), k.ones_hi);
+    const __m512i far =
+        _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from_7, lanes), k.ones_hi);
+    __m512i index = _mm512_mask_add_epi8(near, _mm512_cmpeq_epi8_mask(near, k.seven), near, far);
+    if (_mm512_mask_cmpeq_epi8_mask(live, index, k.fourteen) != 0) [[unlikely]]
+      index = long_runs(m.digit[j], m.digit[j + 1]);
+
     // Each weight byte times the signed digits, four bytes to a 32-bit lane.
     for (int b = 0; b < 4; ++b)
       acc.byte[b] =
@@ -142,7 +191,7 @@ struct avx512_blocks {
 }  // namespace
 
 chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, bool eof) {
-  return block::sum_chunk<avx512_blocks>(c, p, n, eof);
+  return block::sum_chunk_grouped<avx512_blocks>(c, p, n, eof);
 }
 
 }  // namespace intsum
