@@ -74,7 +74,7 @@ constexpr trailing_ones_table trailing_ones = make_trailing_ones();
 // Byte permute indexes and multishift controls for the windows below, and
 // the vectors of the rare path.
 struct window_table {
-  alignas(64) unsigned char qword_from[64];   // lane j: bytes j to j + 7 of the digit masks
+  alignas(64) unsigned char qword_from[64];   // lane j: bytes j to j + 7 of the digit masks (in its 128 bits)
   alignas(64) unsigned char bits_from[64];    // byte b of a lane: bits b to b + 7 of it
   alignas(64) unsigned char bits_from_7[64];  // byte b of a lane: bits b + 7 to b + 14 of it
   alignas(64) unsigned char byte_index[64];
@@ -99,6 +99,10 @@ constexpr window_table windows = make_window_table();
 
 __m512i load(const unsigned char* p) { return _mm512_load_si512(p); }
 
+__m512i lanes16(const unsigned char* p) {
+  return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
 struct avx512_blocks {
   struct constants {
     __m512i zero = splat('0'), below_class = splat(0x40), digit_bit = splat(is_digit),
@@ -109,8 +113,9 @@ struct avx512_blocks {
     __m512i ones_lo = load(trailing_ones.lo), ones_hi = load(trailing_ones.hi);
     __m512i qword_from = load(windows.qword_from), bits_from = load(windows.bits_from),
             bits_from_7 = load(windows.bits_from_7);
-    __m512i weight[4] = {load(weights.byte[0]), load(weights.byte[1]), load(weights.byte[2]),
-                         load(weights.byte[3])};
+    // Weight byte b for runs up to 15, in each 128-bit lane for byte shuffles.
+    __m512i weight[4] = {lanes16(weights.byte[0]), lanes16(weights.byte[1]), lanes16(weights.byte[2]),
+                         lanes16(weights.byte[3])};
 
     constants() {
       block::opaque(zero, below_class, digit_bit, minus_bit, sign_bits, separator_bits, comma_bit, seven,
@@ -164,20 +169,23 @@ struct avx512_blocks {
     // of `lanes` holds bits 8j to 8j + 63 of this block's digit mask and
     // the next's, so byte i of a window is bits i to i + 7 of them, and no
     // run stops at the block's end. The trailing ones of 7 bits, twice.
-    const __m512i lanes = _mm512_permutexvar_epi8(
-        k.qword_from, _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.digit + j))));
+    const __m512i lanes = _mm512_shuffle_epi8(
+        _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.digit + j))), k.qword_from);
     const __m512i near =
         _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from, lanes), k.ones_hi);
     const __m512i far =
         _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from_7, lanes), k.ones_hi);
     __m512i index = _mm512_mask_add_epi8(near, _mm512_cmpeq_epi8_mask(near, k.seven), near, far);
-    if (_mm512_mask_cmpeq_epi8_mask(live, index, k.fourteen) != 0) [[unlikely]]
+    if (_mm512_mask_cmpeq_epi8_mask(live, index, k.fourteen) != 0) [[unlikely]] {
       index = long_runs(m.digit[j], m.digit[j + 1]);
-
+      for (int b = 0; b < 4; ++b)
+        acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, load(weights.byte[b])),
+                                          signed_digit);
+      return;
+    }
     // Each weight byte times the signed digits, four bytes to a 32-bit lane.
     for (int b = 0; b < 4; ++b)
-      acc.byte[b] =
-          _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, k.weight[b]), signed_digit);
+      acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_shuffle_epi8(k.weight[b], index), signed_digit);
   }
 
   static std::uint32_t total(const accumulators& acc) {
