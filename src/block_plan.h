@@ -4,10 +4,8 @@
 //
 // A kernel does the two vector parts of each block: it classifies the bytes
 // into masks, and it weighs and sums the digits that count. Between the two,
-// the rules here turn the masks into the digits that count and their signs.
-// Most of that work depends on the block alone; what a block passes to the
-// next is two bits, and each is picked from two precomputed answers. So the
-// blocks do not wait on each other, and the CPU overlaps them.
+// the rules here turn the masks into the digits that count and their signs;
+// what a block passes to the next is two bits.
 #pragma once
 
 #include <bit>
@@ -75,42 +73,36 @@ inline scan_state state_from(const carry& c) {
   return s;
 }
 
-// A block's rules for each value of the carry bit they depend on (index 0
-// or 1). Only the run of spaces and commas, or of digits, that starts at
-// byte 0 can differ, so the carry out differs only for a block that is all
-// one such run.
-struct outcome {
-  std::uint64_t stop[2];      // by after_integer: bytes where the list ends
-  std::uint64_t negative[2];  // by negative: digits of negative integers
-  std::uint64_t after_integer[2];
-  std::uint64_t negative_out[2];
+// Reads the block's classes given the carry from the block before it and
+// the digit mask of the next block; leaves in `s` the carry after it. The
+// list ends in the block where the plan's `stop` is not 0.
+struct plan_and_stop {
+  plan p;
+  std::uint64_t stop;
 };
 
-[[gnu::always_inline]] static inline outcome block_outcome(const classes& c, std::uint64_t next_digit) {
+[[gnu::always_inline]] static inline plan_and_stop plan_block(const classes& c, std::uint64_t next_digit,
+                                                              carry& s) {
   const std::uint64_t d = c.digit, sep = c.separator;
 
   // Spaces and commas count as a separator only in a run that directly
   // follows an integer; adding a start bit to a run clears the whole run.
   const std::uint64_t run_start = sep & ~(sep << 1);
-  const std::uint64_t starts = run_start & (d << 1);
-  const std::uint64_t separator0 = sep & ~(sep + starts);
-  const std::uint64_t separator1 = sep & ~(sep + (starts | (sep & 1)));
+  const std::uint64_t separator = sep & ~(sep + (run_start & ((d << 1) | s.after_integer)));
 
   // A sign at the end of a block is checked against the next block's first
   // byte here, so a block never starts after a sign that has no digit.
   const std::uint64_t bare_sign = c.sign & ~((d >> 1) | (next_digit << 63));
-  const std::uint64_t stops = c.other | bare_sign;
+  const std::uint64_t stop = c.other | (c.comma & ~separator) | bare_sign;
 
   // Negative integers: runs of digits right after a minus sign, or the
   // continuation of one from the last block (the run at byte 0).
-  const std::uint64_t negative_start = d & ~(d << 1) & (c.minus << 1);
-  const std::uint64_t negative0 = d & ~(d + negative_start);
-  const std::uint64_t negative1 = negative0 | (d & ~(d + 1));
+  const std::uint64_t negative_start = (d & ~(d << 1) & (c.minus << 1)) | (d & s.negative);
+  const std::uint64_t negative = d & ~(d + negative_start);
 
-  return {{stops | (c.comma & ~separator0), stops | (c.comma & ~separator1)},
-          {negative0, negative1},
-          {(d | separator0) >> 63, (d | separator1) >> 63},
-          {(negative0 | c.minus) >> 63, (negative1 | c.minus) >> 63}};
+  s = {(d | separator) >> 63, (negative | c.minus) >> 63};
+  // stop - 1 keeps the bits below the first stop, or all of them when there is none.
+  return {{d, d & (stop - 1) & ~stop, negative, static_cast<unsigned>(std::countr_one(next_digit))}, stop};
 }
 
 // The weight tables, one per byte of the 32-bit weight: entry r holds that
@@ -134,26 +126,15 @@ template <class Kernel>
 [[gnu::always_inline]] static inline bool sum_blocks(const unsigned char* p, std::size_t count, carry& s,
                                                      typename Kernel::accumulators& acc,
                                                      const typename Kernel::constants& k) {
-  // The carry bits as masks of all ones or none, to pick without a branch.
-  std::uint64_t after_integer = 0 - s.after_integer, negative = 0 - s.negative;
-  auto pick = [](std::uint64_t m, const std::uint64_t(&x)[2]) { return x[0] ^ ((x[0] ^ x[1]) & m); };
   classes now = Kernel::classify(p, k);
-  bool ended = false;
-  for (std::size_t b = 0; b < count && !ended; ++b, p += 64) {
+  for (std::size_t b = 0; b < count; ++b, p += 64) {
     const classes next = Kernel::classify(p + 64, k);
-    const outcome o = block_outcome(now, next.digit);
-    const std::uint64_t stop = pick(after_integer, o.stop);
-    // stop - 1 keeps the bits below the first stop, or all of them when there is none.
-    const plan pl{now.digit, now.digit & (stop - 1) & ~stop, pick(negative, o.negative),
-                  static_cast<unsigned>(std::countr_one(next.digit))};
-    after_integer = 0 - pick(after_integer, o.after_integer);
-    negative = 0 - pick(negative, o.negative_out);
-    Kernel::weigh(p, pl, acc, k);
-    ended = stop != 0;
+    const plan_and_stop ps = plan_block(now, next.digit, s);
+    Kernel::weigh(p, ps.p, acc, k);
+    if (ps.stop != 0) return true;
     now = next;
   }
-  s = {after_integer & 1, negative & 1};
-  return ended;
+  return false;
 }
 
 // Runs a kernel over one chunk. `Kernel` provides:
