@@ -10,6 +10,7 @@
 #include <immintrin.h>
 
 #include <bit>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,7 +23,7 @@ namespace block {
 inline constexpr unsigned group_blocks = 8;
 
 // One group's masks, lane j for the block at p + 64 j; digit[group_blocks]
-// is the block after the group.
+// is the block after the group. The rules fill live, negative and pairs.
 struct group_masks {
   alignas(64) std::uint64_t digit[2 * group_blocks];
   alignas(64) std::uint64_t minus[group_blocks];
@@ -32,6 +33,16 @@ struct group_masks {
   alignas(64) std::uint64_t other[group_blocks];
   alignas(64) std::uint64_t live[group_blocks];
   alignas(64) std::uint64_t negative[group_blocks];
+  // Block j's digits, then the next block's, side by side: see pair().
+  alignas(64) std::uint64_t pairs[2 * group_blocks];
+
+  // The digit masks of block j and of the block after it, 16 bytes.
+  const std::uint64_t* pair(unsigned j) const { return pairs + (j & 1) * group_blocks + (j & ~1u); }
+};
+
+// A group's classes, lane j for block j (AVX-512 F).
+struct group_classes {
+  __m512i digit, minus, sign, separator, comma, other;
 };
 
 // vpternlog truth tables over (a, b, c).
@@ -46,15 +57,15 @@ inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
   return (out0 + out1 + static_cast<unsigned>(in)) ^ out0 ^ out1;
 }
 
-// The rules for the `count` blocks of m (lanes from `count` on are all 0);
-// fills m.live and m.negative and leaves the carry after the last block.
+// The rules for the `count` blocks of c (lanes from `count` on are all 0),
+// with next_d the digits of the block after each; fills m.live, m.negative
+// and m.pairs and leaves the carry after the last block.
 // True when the list ends in the group.
-[[gnu::always_inline]] static inline bool plan_group(group_masks& m, unsigned count, carry& s) {
+[[gnu::always_inline]] static inline bool plan_lanes(const group_classes& c, __m512i next_d, unsigned count,
+                                                     carry& s, group_masks& m) {
   const __m512i one = _mm512_set1_epi64(1), top = _mm512_set1_epi64(static_cast<long long>(1ull << 63));
-  const __m512i d = _mm512_load_si512(m.digit), next_d = _mm512_loadu_si512(m.digit + 1);
-  const __m512i minus = _mm512_load_si512(m.minus), sign = _mm512_load_si512(m.sign);
-  const __m512i sep = _mm512_load_si512(m.separator), comma = _mm512_load_si512(m.comma);
-  const __m512i other = _mm512_load_si512(m.other);
+  const __m512i d = c.digit, minus = c.minus, sign = c.sign, sep = c.separator, comma = c.comma;
+  const __m512i other = c.other;
   const __m512i d_after = _mm512_slli_epi64(d, 1);
 
   // Separators: runs of spaces and commas right after a digit, or at byte 0
@@ -94,7 +105,16 @@ inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
       m.live, _mm512_maskz_ternarylogic_epi64(keep, d, stop, _mm512_sub_epi64(stop, one), a_andnot_b_and_c));
   _mm512_store_si512(m.negative,
                      _mm512_mask_blend_epi64(static_cast<__mmask8>(negative), negative0, negative1));
+  _mm512_store_si512(m.pairs, _mm512_unpacklo_epi64(d, next_d));
+  _mm512_store_si512(m.pairs + group_blocks, _mm512_unpackhi_epi64(d, next_d));
   return stopped != 0;
+}
+
+[[gnu::always_inline]] static inline bool plan_group(group_masks& m, unsigned count, carry& s) {
+  const group_classes c{_mm512_load_si512(m.digit), _mm512_load_si512(m.minus),
+                        _mm512_load_si512(m.sign),  _mm512_load_si512(m.separator),
+                        _mm512_load_si512(m.comma), _mm512_load_si512(m.other)};
+  return plan_lanes(c, _mm512_loadu_si512(m.digit + 1), count, s, m);
 }
 
 // Classifies the `count` blocks from p, at most a group, into m, and the
@@ -163,6 +183,39 @@ template <class Kernel>
   return false;
 }
 
+// A kernel that classifies a whole group at once, straight into lanes.
+template <class Kernel>
+concept classifies_groups = requires(const unsigned char* p, const typename Kernel::constants& k) {
+  { Kernel::classify_group(p, k) } -> std::same_as<group_classes>;
+};
+
+// sum_blocks_grouped for such a kernel: whole groups with their classes in
+// registers, each group classified before the rules of the one before run,
+// so that the rules never wait for it; the rest as above.
+template <class Kernel>
+[[gnu::always_inline]] static inline bool sum_blocks_in_lanes(const unsigned char* p, std::size_t count,
+                                                              carry& s, typename Kernel::accumulators& acc,
+                                                              const typename Kernel::constants& k) {
+  const std::size_t groups = count / group_blocks;
+  if (groups != 0) {
+    group_classes now = Kernel::classify_group(p, k);
+    for (std::size_t g = 0; g < groups; ++g, p += 64 * group_blocks) {
+      group_classes next;
+      if (g + 1 < groups)
+        next = Kernel::classify_group(p + 64 * group_blocks, k);
+      else
+        next.digit =
+            _mm512_set1_epi64(static_cast<long long>(Kernel::classify(p + 64 * group_blocks, k).digit));
+      group_masks m;
+      const bool ended = plan_lanes(now, _mm512_alignr_epi64(next.digit, now.digit, 1), group_blocks, s, m);
+      weigh_group<Kernel>(p, m, group_blocks, acc, k);
+      if (ended) return true;
+      now = next;
+    }
+  }
+  return sum_blocks_grouped<Kernel>(p, count % group_blocks, s, acc, k);
+}
+
 // sum_chunk of block_plan.h, a group at a time.
 template <class Kernel>
 [[gnu::always_inline]] static inline chunk_result sum_chunk_grouped(sum_carry& c, const unsigned char* p,
@@ -174,7 +227,11 @@ template <class Kernel>
   // Whole blocks with a whole block after them.
   const std::size_t blocks = n >= 128 ? (n - 64) / 64 : 0;
   std::size_t pos = 64 * blocks;
-  bool ended = sum_blocks_grouped<Kernel>(p, blocks, s, acc, k);
+  bool ended;
+  if constexpr (classifies_groups<Kernel>)
+    ended = sum_blocks_in_lanes<Kernel>(p, blocks, s, acc, k);
+  else
+    ended = sum_blocks_grouped<Kernel>(p, blocks, s, acc, k);
 
   if (!ended) {
     // As in sum_chunk.

@@ -22,7 +22,8 @@ bool has_avx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_support
 bool has_avx512_icelake() {
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
          __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni") &&
-         __builtin_cpu_supports("avx512bitalg") && __builtin_cpu_supports("bmi");
+         __builtin_cpu_supports("avx512bitalg") && __builtin_cpu_supports("gfni") &&
+         __builtin_cpu_supports("bmi");
 }
 bool has_avx512bw() {
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&

@@ -1,4 +1,4 @@
-// The summing kernel for AVX-512 (BW, VBMI, VNNI and BITALG), 64 bytes at a time.
+// The summing kernel for AVX-512 (BW, VBMI, VNNI, BITALG and GFNI), 64 bytes at a time.
 //
 // Instead of converting integers one by one, every digit adds its value
 // times its weight, 10^k mod 2^32 for a digit k places from the end of its
@@ -37,21 +37,55 @@ __m512i shift_down(__m512i x) {
 }
 
 // Class bits of the bytes below 0x40, looked up by one byte permute; every
-// byte from 0x40 on is of no class, as is any byte whose entry is 0.
-enum : unsigned char { is_digit = 1, is_minus = 2, is_plus = 4, is_space = 8, is_comma = 16, is_blank = 32 };
+// byte from 0x40 on is other. Bit b is the mask of lane b after transposing.
+enum : unsigned char {
+  is_digit = 1,
+  is_minus = 2,
+  is_sign = 4,
+  is_separator = 8,
+  is_comma = 16,
+  is_other = 32
+};
 
 constexpr std::array<unsigned char, 64> make_class_table() {
   std::array<unsigned char, 64> t{};
+  for (auto& c : t) c = is_other;
   for (int c = '0'; c <= '9'; ++c) t[c] = is_digit;
-  t['-'] = is_minus;
-  t['+'] = is_plus;
-  t[' '] = is_space;
-  t[','] = is_comma;
-  for (int c = '\t'; c <= '\r'; ++c) t[c] = is_blank;
+  t['-'] = is_minus | is_sign;
+  t['+'] = is_sign;
+  t[' '] = is_separator;
+  t[','] = is_separator | is_comma;
+  for (int c = '\t'; c <= '\r'; ++c) t[c] = 0;
   return t;
 }
 
 alignas(64) constexpr std::array<unsigned char, 64> class_table = make_class_table();
+
+// For the transpose of a group's class bytes into masks.
+struct transpose_table {
+  alignas(64) unsigned char reverse[64];    // the bytes of each 64-bit lane in reverse order
+  alignas(64) unsigned char one_hot[64];    // byte i of each lane: bit i
+  alignas(64) unsigned char by_class[64];   // lane b: byte b of each lane
+  alignas(64) std::uint64_t pairs_low[8];   // lanes 0 and 1 of each half of two vectors
+  alignas(64) std::uint64_t pairs_high[8];  // lanes 2 and 3 of each half of two vectors
+};
+
+constexpr transpose_table make_transpose_table() {
+  transpose_table t{};
+  for (unsigned i = 0; i < 64; ++i) {
+    t.reverse[i] = static_cast<unsigned char>((i & ~7u) + 7 - (i & 7) - (i & ~15u));
+    t.one_hot[i] = static_cast<unsigned char>(1u << (i & 7));
+    t.by_class[i] = static_cast<unsigned char>(8 * (i & 7) + i / 8);
+  }
+  const std::uint64_t low[8] = {0, 1, 8, 9, 4, 5, 12, 13}, high[8] = {2, 3, 10, 11, 6, 7, 14, 15};
+  for (unsigned i = 0; i < 8; ++i) {
+    t.pairs_low[i] = low[i];
+    t.pairs_high[i] = high[i];
+  }
+  return t;
+}
+
+constexpr transpose_table transposes = make_transpose_table();
 
 // Entry x: the trailing ones of x, 0 to 7, for the 7 bits that a
 // two-table byte permute reads of each index.
@@ -105,11 +139,13 @@ __m512i lanes16(const unsigned char* p) {
 
 struct avx512_blocks {
   struct constants {
-    __m512i zero = splat('0'), below_class = splat(0x40), digit_bit = splat(is_digit),
-            minus_bit = splat(is_minus);
-    __m512i sign_bits = splat(is_minus | is_plus), separator_bits = splat(is_space | is_comma);
-    __m512i comma_bit = splat(is_comma), seven = splat(7), fourteen = splat(14);
+    __m512i zero = splat('0'), below_class = splat(0x40), other_bit = splat(is_other);
+    __m512i seven = splat(7), fourteen = splat(14);
     __m512i class_of = load(class_table.data());
+    __m512i reverse = load(transposes.reverse), one_hot = load(transposes.one_hot),
+            by_class = load(transposes.by_class);
+    __m512i pairs_low = _mm512_load_si512(transposes.pairs_low),
+            pairs_high = _mm512_load_si512(transposes.pairs_high);
     __m512i ones_lo = load(trailing_ones.lo), ones_hi = load(trailing_ones.hi);
     __m512i qword_from = load(windows.qword_from), bits_from = load(windows.bits_from),
             bits_from_7 = load(windows.bits_from_7);
@@ -118,8 +154,8 @@ struct avx512_blocks {
                          lanes16(weights.byte[3])};
 
     constants() {
-      block::opaque(zero, below_class, digit_bit, minus_bit, sign_bits, separator_bits, comma_bit, seven,
-                    fourteen, class_of, ones_lo, ones_hi, qword_from, bits_from, bits_from_7);
+      block::opaque(zero, below_class, other_bit, seven, fourteen, class_of, reverse, one_hot, by_class,
+                    pairs_low, pairs_high, ones_lo, ones_hi, qword_from, bits_from, bits_from_7);
     }
   };
 
@@ -130,12 +166,42 @@ struct avx512_blocks {
                        _mm512_setzero_si512()};
   };
 
+  static __m512i class_bytes(__m512i v, const constants& k) {
+    return _mm512_mask_permutexvar_epi8(k.other_bit, _mm512_cmplt_epu8_mask(v, k.below_class), v, k.class_of);
+  }
+
   static block::classes classify(const unsigned char* p, const constants& k) {
-    const __m512i v = _mm512_loadu_si512(p);
-    const __m512i c = _mm512_maskz_permutexvar_epi8(_mm512_cmplt_epu8_mask(v, k.below_class), v, k.class_of);
-    return {_mm512_test_epi8_mask(c, k.digit_bit), _mm512_test_epi8_mask(c, k.minus_bit),
-            _mm512_test_epi8_mask(c, k.sign_bits), _mm512_test_epi8_mask(c, k.separator_bits),
-            _mm512_test_epi8_mask(c, k.comma_bit), _mm512_testn_epi8_mask(c, c)};
+    const __m512i c = class_bytes(_mm512_loadu_si512(p), k);
+    auto has = [&c](int bits) { return _mm512_test_epi8_mask(c, splat(bits)); };
+    return {has(is_digit), has(is_minus), has(is_sign), has(is_separator), has(is_comma), has(is_other)};
+  }
+
+  // The classes of eight blocks, lane j for block j, with no mask register
+  // in between: class bytes with each 64-bit lane reversed; the bit matrix
+  // of each lane transposed (a GF(2) affine map with the lane as the matrix),
+  // so that byte b of lane q is class b of bytes 8q to 8q + 7; then those
+  // bytes gathered by class, and the 8 x 8 lanes of the eight blocks
+  // transposed.
+  static block::group_classes classify_group(const unsigned char* p, const constants& k) {
+    __m512i u[8];
+    for (int j = 0; j < 8; ++j) {
+      const __m512i c = class_bytes(_mm512_shuffle_epi8(_mm512_loadu_si512(p + 64 * j), k.reverse), k);
+      u[j] = _mm512_permutexvar_epi8(k.by_class, _mm512_gf2p8affine_epi64_epi8(k.one_hot, c, 0));
+    }
+    __m512i pair[8], quad[8];
+    for (int r = 0; r < 8; r += 2) {
+      pair[r] = _mm512_unpacklo_epi64(u[r], u[r + 1]);
+      pair[r + 1] = _mm512_unpackhi_epi64(u[r], u[r + 1]);
+    }
+    for (int r : {0, 1, 4, 5}) {
+      quad[r] = _mm512_permutex2var_epi64(pair[r], k.pairs_low, pair[r + 2]);
+      quad[r + 2] = _mm512_permutex2var_epi64(pair[r], k.pairs_high, pair[r + 2]);
+    }
+    auto lane = [&quad](int b) {
+      return b < 4 ? _mm512_shuffle_i64x2(quad[b], quad[b + 4], 0x44)
+                   : _mm512_shuffle_i64x2(quad[b - 4], quad[b], 0xee);
+    };
+    return {lane(0), lane(1), lane(2), lane(3), lane(4), lane(5)};
   }
 
   // Run lengths of 14 and more, exactly: runs within the block by doubling,
@@ -170,14 +236,14 @@ struct avx512_blocks {
     // the next's, so byte i of a window is bits i to i + 7 of them, and no
     // run stops at the block's end. The trailing ones of 7 bits, twice.
     const __m512i lanes = _mm512_shuffle_epi8(
-        _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.digit + j))), k.qword_from);
+        _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pair(j)))), k.qword_from);
     const __m512i near =
         _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from, lanes), k.ones_hi);
     const __m512i far =
         _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from_7, lanes), k.ones_hi);
     __m512i index = _mm512_mask_add_epi8(near, _mm512_cmpeq_epi8_mask(near, k.seven), near, far);
     if (_mm512_mask_cmpeq_epi8_mask(live, index, k.fourteen) != 0) [[unlikely]] {
-      index = long_runs(m.digit[j], m.digit[j + 1]);
+      index = long_runs(m.pair(j)[0], m.pair(j)[1]);
       for (int b = 0; b < 4; ++b)
         acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, load(weights.byte[b])),
                                           signed_digit);

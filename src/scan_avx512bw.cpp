@@ -131,7 +131,8 @@ struct avx512bw_blocks {
     // Run lengths by doubling: where the run from a byte is known to be at
     // least S long, add the run from S bytes further on; then the run at
     // the start of the next block where a run reaches the end of this one.
-    __m512i runs = _mm512_maskz_mov_epi8(m.digit[j], k.one);
+    const std::uint64_t* pair = m.pair(j);
+    __m512i runs = _mm512_maskz_mov_epi8(pair[0], k.one);
     auto extend = [&runs](__m512i s_bytes, __m512i shifted) {
       runs = _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, s_bytes), runs, shifted);
     };
@@ -143,11 +144,11 @@ struct avx512bw_blocks {
     // A run that reaches the end of the block goes on into the next one.
     const __m512i in_block = runs;
     runs = _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, k.to_end), runs,
-                                _mm512_set1_epi8(static_cast<char>(std::countr_one(m.digit[j + 1]))));
+                                _mm512_set1_epi8(static_cast<char>(std::countr_one(pair[1]))));
 
     __m512i w[4];
     if (_mm512_mask_cmpgt_epu8_mask(live, runs, k.fifteen) != 0) [[unlikely]] {
-      long_runs(in_block, m.digit[j + 1], k.to_end, w);
+      long_runs(in_block, pair[1], k.to_end, w);
     } else {
       // Runs under 16, the common case: 16-entry tables.
       for (int b = 0; b < 4; ++b) w[b] = _mm512_shuffle_epi8(k.weight[b], runs);
