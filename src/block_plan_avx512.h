@@ -1,10 +1,19 @@
 // The rules of block_plan.h for eight blocks at once, each block's masks in
 // one 64-bit lane of an AVX-512 register (AVX-512 F only). A chunk goes in
-// three stages per group of eight blocks: the kernel classifies each block
-// into masks; the rules run on all eight in a few vector operations, and the
-// two carry bits pass through the group in one scalar addition (the carries
-// of a sum, as in an adder); then the kernel weighs each block. Only the
-// first and last stages see bytes, and no block waits on the one before.
+// three stages per group of eight blocks: the kernel classifies the blocks
+// into masks; the rules run on all eight in a few vector operations, the
+// two carry bits passing through the group in one scalar addition (as the
+// carries of a sum do); then the kernel weighs each block. Only the first and
+// last stages see bytes, and no block waits on the one before.
+//
+// The kernel provides, besides constants, accumulators and total() as for
+// sum_chunk:
+//   classify(p, k)             the classes of the block at p (block_plan.h)
+//   classify_group(p, k)       optional: the classes of the eight blocks from
+//                              p as group_classes, lane j for block j
+//   weigh(p, m, j, acc, k)     adds the live digits of block j of the group
+//                              whose masks are m (m.live, m.negative and
+//                              m.pair(j)), the block being at p
 #pragma once
 
 #include <immintrin.h>
@@ -140,7 +149,10 @@ template <class Kernel>
   m.digit[count] = Kernel::classify(p + 64 * count, k).digit;
 }
 
-// Weighs the `count` blocks from p with their masks in m.
+// Weighs the `count` blocks from p with their masks in m. Each block reads
+// its masks from memory, and the loop is not unrolled: left to itself, GCC
+// takes them out of vector registers lane by lane and keeps every block's
+// constants live at once, spilling the accumulators.
 template <class Kernel>
 [[gnu::always_inline]] static inline void weigh_group(const unsigned char* p, group_masks& m, unsigned count,
                                                       typename Kernel::accumulators& acc,
@@ -156,10 +168,7 @@ template <class Kernel>
 // Each group's masks are written one group ahead, before the blocks of the
 // group before are weighed, so they have long reached the cache when the
 // rules read them back as vectors (a load that spans several recent stores
-// would wait for them). The weighing reads its masks from memory, block by
-// block, and is not unrolled: left to itself, GCC takes them out of vector
-// registers lane by lane and keeps every block's constants live at once,
-// spilling the accumulators.
+// would wait for them).
 template <class Kernel>
 [[gnu::always_inline]] static inline bool sum_blocks_grouped(const unsigned char* p, std::size_t count,
                                                              carry& s, typename Kernel::accumulators& acc,

@@ -1,10 +1,13 @@
-// The summing kernel for AVX-512 (BW, VBMI, VNNI, BITALG and GFNI), 64 bytes at a time.
+// The summing kernel for AVX-512 (BW, VBMI, VNNI, BITALG and GFNI), 64 bytes
+// at a time, eight blocks to a group (block_plan_avx512.h).
 //
 // Instead of converting integers one by one, every digit adds its value
 // times its weight, 10^k mod 2^32 for a digit k places from the end of its
 // integer, with the sign of its integer. The place k comes from the length
-// of the digit run from each byte to the end of its integer; the lookahead
-// of one block tells how far an integer at the end of a block runs on.
+// of the digit run from each byte to the end of its integer, read from the
+// digit masks of the block and the next; runs of 14 digits and more, rare,
+// take a slower path. Most places are then below 15, and the weights come
+// from 16-entry byte shuffles.
 #include <immintrin.h>
 
 #include <array>
