@@ -1,6 +1,11 @@
 // The format's rules for one 64-byte block, in bit arithmetic on masks of
 // byte classes (bit i is byte i). Shared by the vector kernels; everything
 // here has internal linkage, so each kernel's copy keeps its own target flags.
+//
+// A kernel does the two vector parts of each block: it classifies the bytes
+// into masks, and it weighs and sums the digits that count. Between the two,
+// the rules here turn the masks into the digits that count and their signs;
+// what a block passes to the next is two bits.
 #pragma once
 
 #include <bit>
@@ -14,11 +19,25 @@ namespace intsum {
 namespace block {
 
 struct classes {
-  std::uint64_t digit, minus, plus, space, comma;
-  std::uint64_t blank;  // tab, newline, vertical tab, form feed, carriage return
+  std::uint64_t digit;
+  std::uint64_t minus;
+  std::uint64_t sign;       // minus or plus
+  std::uint64_t separator;  // space or comma: may follow an integer
+  std::uint64_t comma;
+  std::uint64_t other;  // neither of those nor white space: ends the list
+
+  // From one mask per byte value or range; `blank` is tab, newline, vertical
+  // tab, form feed and carriage return.
+  static classes of(std::uint64_t digit, std::uint64_t minus, std::uint64_t plus, std::uint64_t space,
+                    std::uint64_t comma, std::uint64_t blank) {
+    const std::uint64_t sign = minus | plus, separator = space | comma;
+    return {digit, minus, sign, separator, comma, ~(digit | sign | separator | blank)};
+  }
 };
 
+// What the kernel's weighing part gets for one block.
 struct plan {
+  std::uint64_t digit;     // all digits of the block
   std::uint64_t live;      // digits that count: those before the end of the list
   std::uint64_t negative;  // digits of negative integers
   unsigned next_run;       // digits at the start of the next block, up to 64
@@ -28,47 +47,62 @@ struct plan {
 // From 10^32 on (a multiple of 2^32) every weight is 0.
 inline constexpr unsigned weighted_places = 32;
 
-// Reads the block's classes given the state before it and the digit mask of
-// the next block; leaves in `s` the state after it.
-[[gnu::always_inline]] static inline plan plan_block(const classes& c, std::uint64_t next_digit,
-                                                     scan_state& s) {
-  const std::uint64_t d = c.digit;
-  const std::uint64_t sign = c.minus | c.plus;
-  const std::uint64_t sepchar = c.space | c.comma;
-  const std::uint64_t other = ~(d | sign | sepchar | c.blank);
+// What the bytes before a block leave it: whether a space or comma at its
+// start follows an integer (the last byte was a digit or a separator), and
+// whether digits at its start are negative (the last byte was a minus or a
+// digit of a negative integer). Each is 0 or 1. Besides these, a sign at
+// the end of a block needs a digit after it, which the block itself checks
+// against the next block's first byte.
+struct carry {
+  std::uint64_t after_integer = 0;
+  std::uint64_t negative = 0;
+};
 
-  // The last block's final byte, as a carry into bit 0.
-  const std::uint64_t was_digit = s.at == phase::digits;
-  const std::uint64_t was_sign = s.at == phase::sign;
-  const std::uint64_t was_separator = s.at == phase::separator;
-  const std::uint64_t was_negative = s.negative;
+inline carry carry_from(const scan_state& s) {
+  const bool digits = s.at == phase::digits;
+  return {digits || s.at == phase::separator, (digits || s.at == phase::sign) && s.negative};
+}
+
+// The phases the carry stands for; those it merges (digits of a positive
+// integer and a separator; a plus sign and white space) go on alike.
+inline scan_state state_from(const carry& c) {
+  scan_state s;
+  s.at = c.after_integer ? (c.negative ? phase::digits : phase::separator)
+                         : (c.negative ? phase::sign : phase::blank);
+  s.negative = c.negative != 0;
+  return s;
+}
+
+// Reads the block's classes given the carry from the block before it and
+// the digit mask of the next block; leaves in `s` the carry after it. The
+// list ends in the block where the plan's `stop` is not 0.
+struct plan_and_stop {
+  plan p;
+  std::uint64_t stop;
+};
+
+[[gnu::always_inline]] static inline plan_and_stop plan_block(const classes& c, std::uint64_t next_digit,
+                                                              carry& s) {
+  const std::uint64_t d = c.digit, sep = c.separator;
 
   // Spaces and commas count as a separator only in a run that directly
   // follows an integer; adding a start bit to a run clears the whole run.
-  const std::uint64_t after_digit = (d << 1) | was_digit;
-  const std::uint64_t run_start = sepchar & ~(sepchar << 1);
-  const std::uint64_t separator_start = run_start & (after_digit | was_separator);
-  const std::uint64_t separator = sepchar & ~(sepchar + separator_start);
+  const std::uint64_t run_start = sep & ~(sep << 1);
+  const std::uint64_t separator = sep & ~(sep + (run_start & ((d << 1) | s.after_integer)));
 
-  const std::uint64_t stray_comma = c.comma & ~separator;
   // A sign at the end of a block is checked against the next block's first
   // byte here, so a block never starts after a sign that has no digit.
-  const std::uint64_t bare_sign = sign & ~((d >> 1) | (next_digit << 63));
-  const std::uint64_t stop = other | stray_comma | bare_sign;
+  const std::uint64_t bare_sign = c.sign & ~((d >> 1) | (next_digit << 63));
+  const std::uint64_t stop = c.other | (c.comma & ~separator) | bare_sign;
 
   // Negative integers: runs of digits right after a minus sign, or the
-  // continuation of one from the last block.
-  const std::uint64_t after_minus = (c.minus << 1) | (was_sign & was_negative);
-  const std::uint64_t negative_start = (d & ~after_digit & after_minus) | (was_digit & was_negative & d);
+  // continuation of one from the last block (the run at byte 0).
+  const std::uint64_t negative_start = (d & ~(d << 1) & (c.minus << 1)) | (d & s.negative);
   const std::uint64_t negative = d & ~(d + negative_start);
 
-  // Branch-free, as the last byte's class is as good as random. stop - 1
-  // keeps the bits below the first stop, or all of them when there is none.
-  const plan p{d & (stop - 1) & ~stop, negative, static_cast<unsigned>(std::countr_one(next_digit))};
-  const unsigned last = static_cast<unsigned>((d >> 63) * 3 | (sign >> 63) * 2 | (separator >> 63));
-  s.at = stop != 0 ? phase::ended : static_cast<phase>(last);
-  s.negative = ((negative | c.minus) >> 63) != 0;
-  return p;
+  s = {(d | separator) >> 63, (negative | c.minus) >> 63};
+  // stop - 1 keeps the bits below the first stop, or all of them when there is none.
+  return {{d, d & (stop - 1) & ~stop, negative, static_cast<unsigned>(std::countr_one(next_digit))}, stop};
 }
 
 // The weight tables, one per byte of the 32-bit weight: entry r holds that
@@ -86,12 +120,28 @@ static constexpr weight_planes make_weight_planes() {
   return w;
 }
 
-// Runs a kernel over one chunk, a block at a time, each block seeing the
-// digit mask of the next. `Kernel` provides:
+// Runs `count` blocks from p, each seeing the classes of the next (so the
+// block at p + 64 * count must be readable). True when the list ends.
+template <class Kernel>
+[[gnu::always_inline]] static inline bool sum_blocks(const unsigned char* p, std::size_t count, carry& s,
+                                                     typename Kernel::accumulators& acc,
+                                                     const typename Kernel::constants& k) {
+  classes now = Kernel::classify(p, k);
+  for (std::size_t b = 0; b < count; ++b, p += 64) {
+    const classes next = Kernel::classify(p + 64, k);
+    const plan_and_stop ps = plan_block(now, next.digit, s);
+    Kernel::weigh(p, ps.p, acc, k);
+    if (ps.stop != 0) return true;
+    now = next;
+  }
+  return false;
+}
+
+// Runs a kernel over one chunk. `Kernel` provides:
 //   constants                  vectors made once per chunk
 //   accumulators               the running sums, in vector registers
-//   digit_mask(p, k)           the digit mask of the block at p
-//   sum_block(p, next, s, acc, k)  folds the block at p; true when the list ends
+//   classify(p, k)             the classes of the block at p
+//   weigh(p, plan, acc, k)     adds the block's live digits at their weights
 //   total(acc)                 the accumulated sum, mod 2^32
 template <class Kernel>
 [[gnu::always_inline]] static inline chunk_result sum_chunk(sum_carry& c, const unsigned char* p,
@@ -99,11 +149,10 @@ template <class Kernel>
   if (c.state.at == phase::ended) return {n, true};
   const typename Kernel::constants k;
   typename Kernel::accumulators acc;
-  scan_state s = c.state;
-  std::size_t pos = 0;
-  bool ended = false;
-  for (; pos + 128 <= n; pos += 64)
-    if ((ended = Kernel::sum_block(p + pos, Kernel::digit_mask(p + pos + 64, k), s, acc, k))) break;
+  carry s = carry_from(c.state);
+  // Whole blocks with a whole block after them.
+  std::size_t pos = n >= 128 ? (n - 64) / 64 * 64 : 0;
+  bool ended = pos != 0 && sum_blocks<Kernel>(p, pos / 64, s, acc, k);
 
   if (!ended) {
     // The bytes after the last whole block with a lookahead. At the end of
@@ -113,17 +162,15 @@ template <class Kernel>
     alignas(64) unsigned char rest[192];
     std::memset(rest, eof ? 0 : '0', sizeof rest);
     std::memcpy(rest, p + pos, n - pos);
-    scan_state trial_state = s;
+    carry trial_state = s;
     typename Kernel::accumulators trial = acc;
-    for (std::size_t b = 0; !ended && b < n - pos; b += 64)
-      ended = Kernel::sum_block(rest + b, Kernel::digit_mask(rest + b + 64, k), trial_state, trial, k);
+    ended = sum_blocks<Kernel>(rest, (n - pos + 63) / 64, trial_state, trial, k);
     if (ended || eof) {
-      s.at = phase::ended;
       acc = trial;
       ended = true;
     }
   }
-  c.state = s;
+  c.state = ended ? scan_state{phase::ended} : state_from(s);
   c.sum += Kernel::total(acc);
   return {ended ? n : pos, ended};
 }

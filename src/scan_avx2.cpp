@@ -86,32 +86,24 @@ struct avx2_blocks {
                        _mm256_setzero_si256()};
   };
 
-  static std::uint64_t digit_mask(const unsigned char* p, const constants& k) {
-    auto half = [&k](const unsigned char* q) {
-      return at_most(_mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), k.zero),
-                     k.nine);
-    };
-    return to_mask(half(p), half(p + 32));
-  }
-
-  static bool sum_block(const unsigned char* p, std::uint64_t next_digit, scan_state& s, accumulators& acc,
-                        const constants& k) {
+  static block::classes classify(const unsigned char* p, const constants& k) {
     const bytes64 v = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32))};
-    const bytes64 digit = {_mm256_sub_epi8(v.lo, k.zero), _mm256_sub_epi8(v.hi, k.zero)};
-    const bytes64 is_digit = {at_most(digit.lo, k.nine), at_most(digit.hi, k.nine)};
     auto equal = [&v](__m256i c) { return to_mask(_mm256_cmpeq_epi8(v.lo, c), _mm256_cmpeq_epi8(v.hi, c)); };
-    block::classes c;
-    c.digit = to_mask(is_digit.lo, is_digit.hi);
-    c.minus = equal(k.minus);
-    c.plus = equal(k.plus);
-    c.space = equal(k.space);
-    c.comma = equal(k.comma);
-    c.blank =
-        to_mask(at_most(_mm256_sub_epi8(v.lo, k.tab), k.four), at_most(_mm256_sub_epi8(v.hi, k.tab), k.four));
+    auto in_range = [&v](__m256i first, __m256i span) {
+      return to_mask(at_most(_mm256_sub_epi8(v.lo, first), span),
+                     at_most(_mm256_sub_epi8(v.hi, first), span));
+    };
+    return block::classes::of(in_range(k.zero, k.nine), equal(k.minus), equal(k.plus), equal(k.space),
+                              equal(k.comma), in_range(k.tab, k.four));
+  }
 
-    const block::plan plan = block::plan_block(c, next_digit, s);
-    if (plan.live == 0) return s.at == phase::ended;
+  static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc, const constants& k) {
+    if (plan.live == 0) return;
+    const bytes64 digit = {
+        _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), k.zero),
+        _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), k.zero)};
+    const bytes64 is_digit = {at_most(digit.lo, k.nine), at_most(digit.hi, k.nine)};
 
     // Run lengths by doubling: where the run from a byte is known to be at
     // least S long, add the run from S bytes further on. Integers of 16
@@ -155,7 +147,6 @@ struct avx2_blocks {
     };
     half(runs.lo, k.to_end.lo, live.lo, negative.lo, digit.lo);
     half(runs.hi, k.to_end.hi, live.hi, negative.hi, digit.hi);
-    return s.at == phase::ended;
   }
 
   static std::uint32_t total(const accumulators& acc) {

@@ -1,19 +1,25 @@
-// The summing kernel for AVX-512 (BW, VBMI, VNNI and BITALG), 64 bytes at a time.
+// The summing kernel for AVX-512 (BW, VBMI, VNNI, BITALG and GFNI), 64 bytes
+// at a time, eight blocks to a group (block_plan_avx512.h).
 //
 // Instead of converting integers one by one, every digit adds its value
 // times its weight, 10^k mod 2^32 for a digit k places from the end of its
 // integer, with the sign of its integer. The place k comes from the length
-// of the digit run from each byte to the end of its integer; the lookahead
-// of one block tells how far an integer at the end of a block runs on.
+// of the digit run from each byte to the end of its integer, read from the
+// digit masks of the block and the next; runs of 14 digits and more, rare,
+// take a slower path. Most places are then below 15, and the weights come
+// from 16-entry byte shuffles.
 #include <immintrin.h>
+
+#include <array>
 
 // GCC 12's AVX-512 headers start some results from an undefined vector and
 // then warn about it (GCC bug 105593).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
-#include "block_plan.h"
+#include "block_plan_avx512.h"
 
 namespace intsum {
 namespace {
@@ -33,32 +39,126 @@ __m512i shift_down(__m512i x) {
   }
 }
 
+// Class bits of the bytes below 0x40, looked up by one byte permute; every
+// byte from 0x40 on is other. Bit b is the mask of lane b after transposing.
+enum : unsigned char {
+  is_digit = 1,
+  is_minus = 2,
+  is_sign = 4,
+  is_separator = 8,
+  is_comma = 16,
+  is_other = 32
+};
+
+constexpr std::array<unsigned char, 64> make_class_table() {
+  std::array<unsigned char, 64> t{};
+  for (auto& c : t) c = is_other;
+  for (int c = '0'; c <= '9'; ++c) t[c] = is_digit;
+  t['-'] = is_minus | is_sign;
+  t['+'] = is_sign;
+  t[' '] = is_separator;
+  t[','] = is_separator | is_comma;
+  for (int c = '\t'; c <= '\r'; ++c) t[c] = 0;
+  return t;
+}
+
+alignas(64) constexpr std::array<unsigned char, 64> class_table = make_class_table();
+
+// For the transpose of a group's class bytes into masks.
+struct transpose_table {
+  alignas(64) unsigned char reverse[64];    // the bytes of each 64-bit lane in reverse order
+  alignas(64) unsigned char one_hot[64];    // byte i of each lane: bit i
+  alignas(64) unsigned char by_class[64];   // lane b: byte b of each lane
+  alignas(64) std::uint64_t pairs_low[8];   // lanes 0 and 1 of each half of two vectors
+  alignas(64) std::uint64_t pairs_high[8];  // lanes 2 and 3 of each half of two vectors
+};
+
+constexpr transpose_table make_transpose_table() {
+  transpose_table t{};
+  for (unsigned i = 0; i < 64; ++i) {
+    t.reverse[i] = static_cast<unsigned char>((i & ~7u) + 7 - (i & 7) - (i & ~15u));
+    t.one_hot[i] = static_cast<unsigned char>(1u << (i & 7));
+    t.by_class[i] = static_cast<unsigned char>(8 * (i & 7) + i / 8);
+  }
+  const std::uint64_t low[8] = {0, 1, 8, 9, 4, 5, 12, 13}, high[8] = {2, 3, 10, 11, 6, 7, 14, 15};
+  for (unsigned i = 0; i < 8; ++i) {
+    t.pairs_low[i] = low[i];
+    t.pairs_high[i] = high[i];
+  }
+  return t;
+}
+
+constexpr transpose_table transposes = make_transpose_table();
+
+// Entry x: the trailing ones of x, 0 to 7, for the 7 bits that a
+// two-table byte permute reads of each index.
+struct trailing_ones_table {
+  alignas(64) unsigned char lo[64], hi[64];
+};
+
+constexpr trailing_ones_table make_trailing_ones() {
+  trailing_ones_table t{};
+  for (unsigned x = 0; x < 128; ++x) {
+    unsigned char n = 0;
+    while (n < 7 && (x >> n & 1) != 0) ++n;
+    (x < 64 ? t.lo[x] : t.hi[x - 64]) = n;
+  }
+  return t;
+}
+
+constexpr trailing_ones_table trailing_ones = make_trailing_ones();
+
+// Byte permute indexes and multishift controls for the windows below, and
+// the vectors of the rare path.
+struct window_table {
+  alignas(64) unsigned char qword_from[64];   // lane j: bytes j to j + 7 of the digit masks (in its 128 bits)
+  alignas(64) unsigned char bits_from[64];    // byte b of a lane: bits b to b + 7 of it
+  alignas(64) unsigned char bits_from_7[64];  // byte b of a lane: bits b + 7 to b + 14 of it
+  alignas(64) unsigned char byte_index[64];
+  alignas(64) unsigned char window_in_block[64];  // byte i keeps the bits of its window in the block
+  alignas(64) unsigned char to_end[64];           // byte i holds 64 - i
+};
+
+constexpr window_table make_window_table() {
+  window_table t{};
+  for (unsigned i = 0; i < 64; ++i) {
+    t.qword_from[i] = static_cast<unsigned char>(i / 8 + i % 8);
+    t.bits_from[i] = static_cast<unsigned char>(i % 8);
+    t.bits_from_7[i] = static_cast<unsigned char>(i % 8 + 7);
+    t.byte_index[i] = static_cast<unsigned char>(i);
+    t.window_in_block[i] = static_cast<unsigned char>(i <= 56 ? 0xff : 0xff >> (i - 56));
+    t.to_end[i] = static_cast<unsigned char>(64 - i);
+  }
+  return t;
+}
+
+constexpr window_table windows = make_window_table();
+
+__m512i load(const unsigned char* p) { return _mm512_load_si512(p); }
+
+__m512i lanes16(const unsigned char* p) {
+  return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
 struct avx512_blocks {
   struct constants {
-    __m512i zero = splat('0'), tab = splat('\t'), minus = splat('-'), plus = splat('+');
-    __m512i space = splat(' '), comma = splat(','), ten = splat(10), five = splat(5);
-    __m512i one = splat(1), eight = splat(8);
-    __m512i sixteen = splat(16), thirty_two = splat(32), past_weights = splat(block::weighted_places + 1);
-    // Byte i holds 64 - i: a run that long from byte i reaches the block's end.
-    __m512i to_end =
-        _mm512_set_epi8(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
-                        25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45,
-                        46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63, 64);
-    __m512i byte_index =
-        _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43,
-                        42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22,
-                        21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-    // Byte i keeps the bits of its window that lie in the block.
-    __m512i window_in_block =
-        _mm512_set_epi8(1, 3, 7, 15, 31, 63, 127, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    __m512i weight[4] = {_mm512_load_si512(weights.byte[0]), _mm512_load_si512(weights.byte[1]),
-                         _mm512_load_si512(weights.byte[2]), _mm512_load_si512(weights.byte[3])};
+    __m512i zero = splat('0'), below_class = splat(0x40), other_bit = splat(is_other);
+    __m512i seven = splat(7), fourteen = splat(14);
+    __m512i class_of = load(class_table.data());
+    __m512i reverse = load(transposes.reverse), one_hot = load(transposes.one_hot),
+            by_class = load(transposes.by_class);
+    __m512i pairs_low = _mm512_load_si512(transposes.pairs_low),
+            pairs_high = _mm512_load_si512(transposes.pairs_high);
+    __m512i ones_lo = load(trailing_ones.lo), ones_hi = load(trailing_ones.hi);
+    __m512i qword_from = load(windows.qword_from), bits_from = load(windows.bits_from),
+            bits_from_7 = load(windows.bits_from_7);
+    // Weight byte b for runs up to 15, in each 128-bit lane for byte shuffles.
+    __m512i weight[4] = {lanes16(weights.byte[0]), lanes16(weights.byte[1]), lanes16(weights.byte[2]),
+                         lanes16(weights.byte[3])};
 
     constants() {
-      block::opaque(zero, tab, minus, plus, space, comma, ten, five, one, eight, sixteen, thirty_two,
-                    past_weights, to_end, byte_index, window_in_block);
+      block::opaque(zero, below_class, other_bit, seven, fourteen, class_of, reverse, one_hot, by_class,
+                    pairs_low, pairs_high, ones_lo, ones_hi, qword_from, bits_from, bits_from_7);
     }
   };
 
@@ -69,54 +169,92 @@ struct avx512_blocks {
                        _mm512_setzero_si512()};
   };
 
-  static std::uint64_t digit_mask(const unsigned char* p, const constants& k) {
-    return _mm512_cmplt_epu8_mask(_mm512_sub_epi8(_mm512_loadu_si512(p), k.zero), k.ten);
+  static __m512i class_bytes(__m512i v, const constants& k) {
+    return _mm512_mask_permutexvar_epi8(k.other_bit, _mm512_cmplt_epu8_mask(v, k.below_class), v, k.class_of);
   }
 
-  static bool sum_block(const unsigned char* p, std::uint64_t next_digit, scan_state& s, accumulators& acc,
-                        const constants& k) {
-    const __m512i v = _mm512_loadu_si512(p);
-    const __m512i digit = _mm512_sub_epi8(v, k.zero);
-    block::classes c;
-    c.digit = _mm512_cmplt_epu8_mask(digit, k.ten);
-    c.minus = _mm512_cmpeq_epi8_mask(v, k.minus);
-    c.plus = _mm512_cmpeq_epi8_mask(v, k.plus);
-    c.space = _mm512_cmpeq_epi8_mask(v, k.space);
-    c.comma = _mm512_cmpeq_epi8_mask(v, k.comma);
-    c.blank = _mm512_cmplt_epu8_mask(_mm512_sub_epi8(v, k.tab), k.five);
+  static block::classes classify(const unsigned char* p, const constants& k) {
+    const __m512i c = class_bytes(_mm512_loadu_si512(p), k);
+    auto has = [&c](int bits) { return _mm512_test_epi8_mask(c, splat(bits)); };
+    return {has(is_digit), has(is_minus), has(is_sign), has(is_separator), has(is_comma), has(is_other)};
+  }
 
-    const block::plan plan = block::plan_block(c, next_digit, s);
-    if (plan.live == 0) return s.at == phase::ended;
-
-    // Run lengths, from each byte to the end of its run within the block.
-    // Byte i first gets bits i to i + 7 of the digit mask (bits past 63 read
-    // as 0), whose trailing ones count the run up to 8; then doubling: where
-    // the run from a byte is known to be at least S long, add the run from S
-    // bytes further on. Integers of 16 digits and more are rare enough for a
-    // branch.
-    const __m512i window = _mm512_and_si512(
-        _mm512_multishift_epi64_epi8(k.byte_index, _mm512_set1_epi64(static_cast<long long>(c.digit))),
-        k.window_in_block);
-    __m512i runs = _mm512_popcnt_epi8(_mm512_andnot_si512(_mm512_add_epi8(window, k.one), window));
-    auto extend = [&runs](__m512i s_bytes, __m512i shifted) {
-      runs = _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, s_bytes), runs, shifted);
-    };
-    extend(k.eight, shift_down<8>(runs));
-    if (_mm512_cmpeq_epi8_mask(runs, k.sixteen) != 0) {
-      extend(k.sixteen, shift_down<16>(runs));
-      extend(k.thirty_two, shift_down<32>(runs));
+  // The classes of eight blocks, lane j for block j, with no mask register
+  // in between: class bytes with each 64-bit lane reversed; the bit matrix
+  // of each lane transposed (a GF(2) affine map with the lane as the matrix),
+  // so that byte b of lane q is class b of bytes 8q to 8q + 7; then those
+  // bytes gathered by class, and the 8 x 8 lanes of the eight blocks
+  // transposed.
+  static block::group_classes classify_group(const unsigned char* p, const constants& k) {
+    __m512i u[8];
+    for (int j = 0; j < 8; ++j) {
+      const __m512i c = class_bytes(_mm512_shuffle_epi8(_mm512_loadu_si512(p + 64 * j), k.reverse), k);
+      u[j] = _mm512_permutexvar_epi8(k.by_class, _mm512_gf2p8affine_epi64_epi8(k.one_hot, c, 0));
     }
-    // A run that reaches the end of the block goes on into the next one.
-    runs = _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, k.to_end), runs,
-                                _mm512_set1_epi8(static_cast<char>(plan.next_run)));
+    __m512i pair[8], quad[8];
+    for (int r = 0; r < 8; r += 2) {
+      pair[r] = _mm512_unpacklo_epi64(u[r], u[r + 1]);
+      pair[r + 1] = _mm512_unpackhi_epi64(u[r], u[r + 1]);
+    }
+    for (int r : {0, 1, 4, 5}) {
+      quad[r] = _mm512_permutex2var_epi64(pair[r], k.pairs_low, pair[r + 2]);
+      quad[r + 2] = _mm512_permutex2var_epi64(pair[r], k.pairs_high, pair[r + 2]);
+    }
+    auto lane = [&quad](int b) {
+      return b < 4 ? _mm512_shuffle_i64x2(quad[b], quad[b + 4], 0x44)
+                   : _mm512_shuffle_i64x2(quad[b - 4], quad[b], 0xee);
+    };
+    return {lane(0), lane(1), lane(2), lane(3), lane(4), lane(5)};
+  }
 
-    const __m512i index = _mm512_min_epu8(_mm512_maskz_mov_epi8(plan.live, runs), k.past_weights);
-    const __m512i signed_digit = _mm512_mask_sub_epi8(digit, plan.negative, _mm512_setzero_si512(), digit);
+  // Run lengths of 14 and more, exactly: runs within the block by doubling,
+  // then the run at the start of the next block added to those that reach
+  // its end. Only integers of 14 digits and more come here.
+  [[gnu::noinline]] static __m512i long_runs(std::uint64_t digit, std::uint64_t next_digit) {
+    const __m512i window =
+        _mm512_and_si512(_mm512_multishift_epi64_epi8(load(windows.byte_index),
+                                                      _mm512_set1_epi64(static_cast<long long>(digit))),
+                         load(windows.window_in_block));
+    __m512i runs = _mm512_popcnt_epi8(_mm512_andnot_si512(_mm512_add_epi8(window, splat(1)), window));
+    auto extend = [&runs](int s, __m512i shifted) {
+      runs = _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, splat(s)), runs, shifted);
+    };
+    extend(8, shift_down<8>(runs));
+    extend(16, shift_down<16>(runs));
+    extend(32, shift_down<32>(runs));
+    const int next_run = std::countr_one(next_digit);
+    runs =
+        _mm512_mask_add_epi8(runs, _mm512_cmpeq_epi8_mask(runs, load(windows.to_end)), runs, splat(next_run));
+    return _mm512_min_epu8(runs, splat(block::weighted_places + 1));
+  }
+
+  static void weigh(const unsigned char* p, const block::group_masks& m, unsigned j, accumulators& acc,
+                    const constants& k) {
+    const __mmask64 live = m.live[j], negative = m.negative[j];
+    const __m512i digit = _mm512_maskz_sub_epi8(live, _mm512_loadu_si512(p), k.zero);
+    const __m512i signed_digit = _mm512_mask_sub_epi8(digit, negative, _mm512_setzero_si512(), digit);
+
+    // Run lengths, from each byte to the end of its run, up to 14. Lane j
+    // of `lanes` holds bits 8j to 8j + 63 of this block's digit mask and
+    // the next's, so byte i of a window is bits i to i + 7 of them, and no
+    // run stops at the block's end. The trailing ones of 7 bits, twice.
+    const __m512i lanes = _mm512_shuffle_epi8(
+        _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pair(j)))), k.qword_from);
+    const __m512i near =
+        _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from, lanes), k.ones_hi);
+    const __m512i far =
+        _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from_7, lanes), k.ones_hi);
+    __m512i index = _mm512_mask_add_epi8(near, _mm512_cmpeq_epi8_mask(near, k.seven), near, far);
+    if (_mm512_mask_cmpeq_epi8_mask(live, index, k.fourteen) != 0) [[unlikely]] {
+      index = long_runs(m.pair(j)[0], m.pair(j)[1]);
+      for (int b = 0; b < 4; ++b)
+        acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, load(weights.byte[b])),
+                                          signed_digit);
+      return;
+    }
     // Each weight byte times the signed digits, four bytes to a 32-bit lane.
     for (int b = 0; b < 4; ++b)
-      acc.byte[b] =
-          _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, k.weight[b]), signed_digit);
-    return s.at == phase::ended;
+      acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_shuffle_epi8(k.weight[b], index), signed_digit);
   }
 
   static std::uint32_t total(const accumulators& acc) {
@@ -130,7 +268,7 @@ struct avx512_blocks {
 }  // namespace
 
 chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, bool eof) {
-  return block::sum_chunk<avx512_blocks>(c, p, n, eof);
+  return block::sum_chunk_grouped<avx512_blocks>(c, p, n, eof);
 }
 
 }  // namespace intsum

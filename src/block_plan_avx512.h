@@ -1,0 +1,268 @@
+// The rules of block_plan.h for eight blocks at once, each block's masks in
+// one 64-bit lane of an AVX-512 register (AVX-512 F only). A chunk goes in
+// three stages per group of eight blocks: the kernel classifies the blocks
+// into masks; the rules run on all eight in a few vector operations, the
+// two carry bits passing through the group in one scalar addition (as the
+// carries of a sum do); then the kernel weighs each block. Only the first and
+// last stages see bytes, and no block waits on the one before.
+//
+// The kernel provides, besides constants, accumulators and total() as for
+// sum_chunk:
+//   classify(p, k)             the classes of the block at p (block_plan.h)
+//   classify_group(p, k)       optional: the classes of the eight blocks from
+//                              p as group_classes, lane j for block j
+//   weigh(p, m, j, acc, k)     adds the live digits of block j of the group
+//                              whose masks are m (m.live, m.negative and
+//                              m.pair(j)), the block being at p
+#pragma once
+
+#include <immintrin.h>
+
+#include <bit>
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "block_plan.h"
+
+namespace intsum {
+namespace block {
+
+inline constexpr unsigned group_blocks = 8;
+
+// One group's masks, lane j for the block at p + 64 j; digit[group_blocks]
+// is the block after the group. The rules fill live, negative and pairs.
+struct group_masks {
+  alignas(64) std::uint64_t digit[2 * group_blocks];
+  alignas(64) std::uint64_t minus[group_blocks];
+  alignas(64) std::uint64_t sign[group_blocks];
+  alignas(64) std::uint64_t separator[group_blocks];
+  alignas(64) std::uint64_t comma[group_blocks];
+  alignas(64) std::uint64_t other[group_blocks];
+  alignas(64) std::uint64_t live[group_blocks];
+  alignas(64) std::uint64_t negative[group_blocks];
+  // Block j's digits, then the next block's, side by side: see pair().
+  alignas(64) std::uint64_t pairs[2 * group_blocks];
+
+  // The digit masks of block j and of the block after it, 16 bytes.
+  const std::uint64_t* pair(unsigned j) const { return pairs + (j & 1) * group_blocks + (j & ~1u); }
+};
+
+// A group's classes, lane j for block j (AVX-512 F).
+struct group_classes {
+  __m512i digit, minus, sign, separator, comma, other;
+};
+
+// vpternlog truth tables over (a, b, c).
+inline constexpr int a_andnot_b_and_c = 0x20;  // a & ~b & c
+inline constexpr int a_or_b_and_c = 0xf8;      // a | (b & c)
+inline constexpr int a_or_b_andnot_c = 0xf4;   // a | (b & ~c)
+
+// The carries into each lane (bits 0 to 7) and out of the group (bit
+// `count`), when a lane passes on 1 for carry 0 where `out0` has its bit and
+// for carry 1 where `out1` has (out0 within out1): the carries of out0 + out1.
+inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
+  return (out0 + out1 + static_cast<unsigned>(in)) ^ out0 ^ out1;
+}
+
+// The rules for the `count` blocks of c (lanes from `count` on are all 0),
+// with next_d the digits of the block after each; fills m.live, m.negative
+// and m.pairs and leaves the carry after the last block.
+// True when the list ends in the group.
+[[gnu::always_inline]] static inline bool plan_lanes(const group_classes& c, __m512i next_d, unsigned count,
+                                                     carry& s, group_masks& m) {
+  const __m512i one = _mm512_set1_epi64(1), top = _mm512_set1_epi64(static_cast<long long>(1ull << 63));
+  const __m512i d = c.digit, minus = c.minus, sign = c.sign, sep = c.separator, comma = c.comma;
+  const __m512i other = c.other;
+  const __m512i d_after = _mm512_slli_epi64(d, 1);
+
+  // Separators: runs of spaces and commas right after a digit, or at byte 0
+  // after the last block's integer (the `1` variant).
+  const __m512i starts = _mm512_ternarylogic_epi64(sep, _mm512_slli_epi64(sep, 1), d_after, a_andnot_b_and_c);
+  const __m512i separator0 = _mm512_andnot_si512(_mm512_add_epi64(sep, starts), sep);
+  const __m512i separator1 = _mm512_andnot_si512(
+      _mm512_add_epi64(sep, _mm512_ternarylogic_epi64(starts, sep, one, a_or_b_and_c)), sep);
+
+  // Stops: other bytes, signs without a digit after them, stray commas.
+  const __m512i digit_next = _mm512_or_si512(_mm512_srli_epi64(d, 1), _mm512_slli_epi64(next_d, 63));
+  const __m512i stops = _mm512_ternarylogic_epi64(other, sign, digit_next, a_or_b_andnot_c);
+  const __m512i stop0 = _mm512_ternarylogic_epi64(stops, comma, separator0, a_or_b_andnot_c);
+  const __m512i stop1 = _mm512_ternarylogic_epi64(stops, comma, separator1, a_or_b_andnot_c);
+
+  // Negative integers: runs after a minus, or at byte 0 going on from the
+  // last block's negative integer (the `1` variant).
+  const __m512i negative_start =
+      _mm512_ternarylogic_epi64(d, d_after, _mm512_slli_epi64(minus, 1), a_andnot_b_and_c);
+  const __m512i negative0 = _mm512_andnot_si512(_mm512_add_epi64(d, negative_start), d);
+  const __m512i negative1 = _mm512_or_si512(negative0, _mm512_andnot_si512(_mm512_add_epi64(d, one), d));
+
+  // What each lane passes on, for carry 0 and 1, from its last byte.
+  const unsigned after =
+      carries(_mm512_test_epi64_mask(_mm512_or_si512(d, separator0), top),
+              _mm512_test_epi64_mask(_mm512_or_si512(d, separator1), top), s.after_integer);
+  const unsigned negative =
+      carries(_mm512_test_epi64_mask(_mm512_or_si512(negative0, minus), top),
+              _mm512_test_epi64_mask(_mm512_or_si512(negative1, minus), top), s.negative);
+  s = {(after >> count) & 1, (negative >> count) & 1};
+
+  const __m512i stop = _mm512_mask_blend_epi64(static_cast<__mmask8>(after), stop0, stop1);
+  // Lanes up to the first with a stop; each keeps its digits below its first stop.
+  const unsigned stopped = _mm512_test_epi64_mask(stop, stop);
+  const __mmask8 keep = static_cast<__mmask8>(stopped ^ (stopped - 1));
+  _mm512_store_si512(
+      m.live, _mm512_maskz_ternarylogic_epi64(keep, d, stop, _mm512_sub_epi64(stop, one), a_andnot_b_and_c));
+  _mm512_store_si512(m.negative,
+                     _mm512_mask_blend_epi64(static_cast<__mmask8>(negative), negative0, negative1));
+  _mm512_store_si512(m.pairs, _mm512_unpacklo_epi64(d, next_d));
+  _mm512_store_si512(m.pairs + group_blocks, _mm512_unpackhi_epi64(d, next_d));
+  return stopped != 0;
+}
+
+[[gnu::always_inline]] static inline bool plan_group(group_masks& m, unsigned count, carry& s) {
+  const group_classes c{_mm512_load_si512(m.digit), _mm512_load_si512(m.minus),
+                        _mm512_load_si512(m.sign),  _mm512_load_si512(m.separator),
+                        _mm512_load_si512(m.comma), _mm512_load_si512(m.other)};
+  return plan_lanes(c, _mm512_loadu_si512(m.digit + 1), count, s, m);
+}
+
+// Classifies the `count` blocks from p, at most a group, into m, and the
+// digits of the block after them.
+template <class Kernel>
+[[gnu::always_inline]] static inline void classify_group(const unsigned char* p, unsigned count,
+                                                         group_masks& m,
+                                                         const typename Kernel::constants& k) {
+  for (unsigned j = 0; j < group_blocks; ++j) {
+    if (j < count) {
+      const classes c = Kernel::classify(p + 64 * j, k);
+      m.digit[j] = c.digit;
+      m.minus[j] = c.minus;
+      m.sign[j] = c.sign;
+      m.separator[j] = c.separator;
+      m.comma[j] = c.comma;
+      m.other[j] = c.other;
+    } else {
+      m.digit[j] = m.minus[j] = m.sign[j] = m.separator[j] = m.comma[j] = m.other[j] = 0;
+    }
+  }
+  m.digit[group_blocks] = 0;
+  m.digit[count] = Kernel::classify(p + 64 * count, k).digit;
+}
+
+// Weighs the `count` blocks from p with their masks in m. Each block reads
+// its masks from memory, and the loop is not unrolled: left to itself, GCC
+// takes them out of vector registers lane by lane and keeps every block's
+// constants live at once, spilling the accumulators.
+template <class Kernel>
+[[gnu::always_inline]] static inline void weigh_group(const unsigned char* p, group_masks& m, unsigned count,
+                                                      typename Kernel::accumulators& acc,
+                                                      const typename Kernel::constants& k) {
+  __asm__ volatile("" : : "r"(&m) : "memory");
+#pragma GCC unroll 1
+  for (unsigned j = 0; j < count; ++j) Kernel::weigh(p + 64 * j, m, j, acc, k);
+}
+
+// Runs `count` blocks from p, each seeing the digits of the next (so the
+// block at p + 64 * count must be readable). True when the list ends.
+//
+// Each group's masks are written one group ahead, before the blocks of the
+// group before are weighed, so they have long reached the cache when the
+// rules read them back as vectors (a load that spans several recent stores
+// would wait for them).
+template <class Kernel>
+[[gnu::always_inline]] static inline bool sum_blocks_grouped(const unsigned char* p, std::size_t count,
+                                                             carry& s, typename Kernel::accumulators& acc,
+                                                             const typename Kernel::constants& k) {
+  if (count == 0) return false;
+  group_masks masks[2];
+  auto blocks_in = [count](std::size_t first) {
+    return static_cast<unsigned>(count - first < group_blocks ? count - first : group_blocks);
+  };
+  classify_group<Kernel>(p, blocks_in(0), masks[0], k);
+  for (std::size_t first = 0, g = 0; first < count; first += group_blocks, g ^= 1) {
+    group_masks& m = masks[g];
+    const unsigned n = blocks_in(first);
+    const bool ended = plan_group(m, n, s);
+    if (!ended && first + group_blocks < count)
+      classify_group<Kernel>(p + 64 * (first + group_blocks), blocks_in(first + group_blocks), masks[g ^ 1],
+                             k);
+    weigh_group<Kernel>(p + 64 * first, m, n, acc, k);
+    if (ended) return true;
+  }
+  return false;
+}
+
+// A kernel that classifies a whole group at once, straight into lanes.
+template <class Kernel>
+concept classifies_groups = requires(const unsigned char* p, const typename Kernel::constants& k) {
+  { Kernel::classify_group(p, k) } -> std::same_as<group_classes>;
+};
+
+// sum_blocks_grouped for such a kernel: whole groups with their classes in
+// registers, each group classified before the rules of the one before run,
+// so that the rules never wait for it; the rest as above.
+template <class Kernel>
+[[gnu::always_inline]] static inline bool sum_blocks_in_lanes(const unsigned char* p, std::size_t count,
+                                                              carry& s, typename Kernel::accumulators& acc,
+                                                              const typename Kernel::constants& k) {
+  const std::size_t groups = count / group_blocks;
+  if (groups != 0) {
+    group_classes now = Kernel::classify_group(p, k);
+    for (std::size_t g = 0; g < groups; ++g, p += 64 * group_blocks) {
+      group_classes next;
+      if (g + 1 < groups)
+        next = Kernel::classify_group(p + 64 * group_blocks, k);
+      else
+        next.digit =
+            _mm512_set1_epi64(static_cast<long long>(Kernel::classify(p + 64 * group_blocks, k).digit));
+      group_masks m;
+      const bool ended = plan_lanes(now, _mm512_alignr_epi64(next.digit, now.digit, 1), group_blocks, s, m);
+      weigh_group<Kernel>(p, m, group_blocks, acc, k);
+      if (ended) return true;
+      now = next;
+    }
+  }
+  return sum_blocks_grouped<Kernel>(p, count % group_blocks, s, acc, k);
+}
+
+// sum_chunk of block_plan.h, a group at a time.
+template <class Kernel>
+[[gnu::always_inline]] static inline chunk_result sum_chunk_grouped(sum_carry& c, const unsigned char* p,
+                                                                    std::size_t n, bool eof) {
+  if (c.state.at == phase::ended) return {n, true};
+  const typename Kernel::constants k;
+  typename Kernel::accumulators acc;
+  carry s = carry_from(c.state);
+  // Whole blocks with a whole block after them.
+  const std::size_t blocks = n >= 128 ? (n - 64) / 64 : 0;
+  std::size_t pos = 64 * blocks;
+  bool ended;
+  if constexpr (classifies_groups<Kernel>)
+    ended = sum_blocks_in_lanes<Kernel>(p, blocks, s, acc, k);
+  else
+    ended = sum_blocks_grouped<Kernel>(p, blocks, s, acc, k);
+
+  if (!ended) {
+    // As in sum_chunk.
+    alignas(64) unsigned char rest[192];
+    std::memset(rest, eof ? 0 : '0', sizeof rest);
+    std::memcpy(rest, p + pos, n - pos);
+    carry trial_state = s;
+    typename Kernel::accumulators trial = acc;
+    const unsigned count = static_cast<unsigned>((n - pos + 63) / 64);
+    group_masks m;
+    classify_group<Kernel>(rest, count, m, k);
+    ended = plan_group(m, count, trial_state);
+    weigh_group<Kernel>(rest, m, count, trial, k);
+    if (ended || eof) {
+      acc = trial;
+      ended = true;
+    }
+  }
+  c.state = ended ? scan_state{phase::ended} : state_from(s);
+  c.sum += Kernel::total(acc);
+  return {ended ? n : pos, ended};
+}
+
+}  // namespace block
+}  // namespace intsum
