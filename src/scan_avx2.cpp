@@ -1,6 +1,12 @@
 // The summing kernel for AVX2: the method of the AVX-512 kernel, each 64-byte
-// block held as two 32-byte halves. Byte shuffles look up 16 entries, so the
-// weights come from two tables, by place k = run - 1.
+// block held as two 32-byte halves.
+//
+// The place of a digit comes from the position of the first byte after it
+// that is no digit: a max-scan of 128 - position over the non-digit bytes,
+// within each 8-byte lane by shifts (no shuffles), then across lanes. Byte
+// shuffles look up 16 entries, so the common block, with integers of at most
+// 15 digits, takes one lookup per weight byte, and none for the upper two
+// when its integers have at most 5 digits; longer integers take a slower path.
 #include <immintrin.h>
 
 #include "block_plan.h"
@@ -20,62 +26,61 @@ __m256i table16(const unsigned char* p) {
   return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
+__m256i load(const unsigned char* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+
 std::uint64_t to_mask(__m256i lo, __m256i hi) {
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(lo)) |
          static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hi))) << 32;
 }
 
-// 0xff where x <= limit, unsigned.
-__m256i at_most(__m256i x, __m256i limit) { return _mm256_cmpeq_epi8(_mm256_min_epu8(x, limit), x); }
-
-// Bytes moved S places toward byte 0, zeros coming in at the top.
-template <int S>
-bytes64 shift_down(const bytes64& x) {
-  if constexpr (S == 32) {
-    return {x.hi, _mm256_setzero_si256()};
-  } else {
-    const __m256i mid = _mm256_permute2x128_si256(x.lo, x.hi, 0x21);
-    const __m256i top = _mm256_permute2x128_si256(x.hi, x.hi, 0x81);
-    if constexpr (S == 16)
-      return {mid, top};
-    else
-      return {_mm256_alignr_epi8(mid, x.lo, S), _mm256_alignr_epi8(top, x.hi, S)};
-  }
-}
+__m256i max8(__m256i a, __m256i b) { return _mm256_max_epu8(a, b); }
 
 struct avx2_blocks {
   struct constants {
-    __m256i zero = splat('0'), tab = splat('\t'), minus = splat('-'), plus = splat('+');
-    __m256i space = splat(' '), comma = splat(','), nine = splat(9), four = splat(4);
-    __m256i one = splat(1), two = splat(2), eight = splat(8), sixteen = splat(16), thirty_two = splat(32);
-    __m256i last_weighted = splat(block::weighted_places), ones16 = _mm256_set1_epi16(1);
-    // Byte i holds 64 - i: a run that long from byte i reaches the block's end.
-    bytes64 to_end = {_mm256_setr_epi8(64, 63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47,
-                                       46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33),
-                      _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15,
-                                       14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1)};
-    // For turning bits into bytes: byte j takes byte j / 8 of the mask, then its own bit.
-    __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2,
-                                      3, 3, 3, 3, 3, 3, 3, 3);
+    // Range checks by one signed compare: adding the bias moves the range to
+    // the top of the signed bytes, just below 0x80.
+    __m256i zero = splat('0'), digit_bias = splat(0x7f - '9'), digit_floor = splat(0x7f - 10);
+    __m256i blank_bias = splat(0x7f - '\r'), blank_floor = splat(0x7f - 5);
+    __m256i minus = splat('-'), plus = splat('+'), space = splat(' '), comma = splat(',');
+    __m256i five = splat(5), fifteen = splat(15), thirty_one = splat(31), ones16 = _mm256_set1_epi16(1);
+    // Byte i holds 128 - i: a non-digit's mark. A digit's run, the count of
+    // digits from it to the end of its integer, is its mark less that of the
+    // first non-digit after it (0 at position 128).
+    bytes64 mark = {
+        _mm256_setr_epi8(-128, 127, 126, 125, 124, 123, 122, 121, 120, 119, 118, 117, 116, 115, 114, 113, 112,
+                         111, 110, 109, 108, 107, 106, 105, 104, 103, 102, 101, 100, 99, 98, 97),
+        _mm256_setr_epi8(96, 95, 94, 93, 92, 91, 90, 89, 88, 87, 86, 85, 84, 83, 82, 81, 80, 79, 78, 77, 76,
+                         75, 74, 73, 72, 71, 70, 69, 68, 67, 66, 65)};
+    // Byte 0 of each 8-byte lane, to all of the lane.
+    __m256i lane_start = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8, 0, 0, 0, 0, 0, 0, 0,
+                                          0, 8, 8, 8, 8, 8, 8, 8, 8);
+    // For turning bits into bytes: byte j of a half takes byte j / 8 of its
+    // 32 bits of the mask, then its own bit.
+    __m256i spread_lo = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2,
+                                         2, 3, 3, 3, 3, 3, 3, 3, 3);
+    __m256i spread_hi = _mm256_setr_epi8(4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6,
+                                         6, 7, 7, 7, 7, 7, 7, 7, 7);
     __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
-    // Weight byte b for places 0 to 15 and 16 to 31.
-    __m256i low[4] = {table16(weights.byte[0] + 1), table16(weights.byte[1] + 1),
-                      table16(weights.byte[2] + 1), table16(weights.byte[3] + 1)};
-    __m256i high[4] = {table16(weights.byte[0] + 17), table16(weights.byte[1] + 17),
-                       table16(weights.byte[2] + 17), table16(weights.byte[3] + 17)};
+    // Weight byte b for runs 0 (no digit) to 15.
+    __m256i low[4] = {table16(weights.byte[0]), table16(weights.byte[1]), table16(weights.byte[2]),
+                      table16(weights.byte[3])};
 
     constants() {
-      block::opaque(zero, tab, minus, plus, space, comma, nine, four, one, two, eight, sixteen, thirty_two,
-                    last_weighted, ones16, to_end.lo, to_end.hi, spread, bit);
+      block::opaque(zero, digit_bias, digit_floor, blank_bias, blank_floor, minus, plus, space, comma, five,
+                    fifteen, thirty_one, ones16, mark.lo, mark.hi, lane_start, spread_lo, spread_hi, bit);
     }
 
     // 0xff in the bytes whose bit is set in m.
     bytes64 expand(std::uint64_t m) const {
-      auto half = [this](std::uint32_t h) {
-        const __m256i x = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(h)), spread);
-        return _mm256_cmpeq_epi8(_mm256_and_si256(x, bit), bit);
+      const __m256i x = _mm256_set1_epi64x(static_cast<long long>(m));
+      auto half = [this, x](__m256i spread) {
+        return _mm256_cmpeq_epi8(_mm256_and_si256(_mm256_shuffle_epi8(x, spread), bit), bit);
       };
-      return {half(static_cast<std::uint32_t>(m)), half(static_cast<std::uint32_t>(m >> 32))};
+      return {half(spread_lo), half(spread_hi)};
+    }
+
+    __m256i is_digit(__m256i v) const {
+      return _mm256_cmpgt_epi8(_mm256_add_epi8(v, digit_bias), digit_floor);
     }
   };
 
@@ -86,67 +91,122 @@ struct avx2_blocks {
                        _mm256_setzero_si256()};
   };
 
-  static block::classes classify(const unsigned char* p, const constants& k) {
-    const bytes64 v = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
-                       _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32))};
-    auto equal = [&v](__m256i c) { return to_mask(_mm256_cmpeq_epi8(v.lo, c), _mm256_cmpeq_epi8(v.hi, c)); };
-    auto in_range = [&v](__m256i first, __m256i span) {
-      return to_mask(at_most(_mm256_sub_epi8(v.lo, first), span),
-                     at_most(_mm256_sub_epi8(v.hi, first), span));
+  // Folds the signed digits with their runs (0 for no digit) into the sums,
+  // for runs up to `Most`: 5 (weights of 16 bits), 15 (one lookup per weight
+  // byte) or any.
+  template <int Most>
+  [[gnu::always_inline]] static void add_weighted(const bytes64& run, const bytes64& digit, accumulators& acc,
+                                                  const constants& k) {
+    auto weight = [&k](int b, __m256i r) {
+      if constexpr (Most > 15) {
+        // Runs from 33 on weigh 0, as do the bytes that are no digit.
+        const __m256i place = _mm256_add_epi8(r, _mm256_set1_epi8(-1));
+        const __m256i index = _mm256_or_si256(place, _mm256_cmpgt_epi8(place, k.thirty_one));
+        return _mm256_blendv_epi8(_mm256_shuffle_epi8(table16(weights.byte[b] + 1), index),
+                                  _mm256_shuffle_epi8(table16(weights.byte[b] + 17), index),
+                                  _mm256_slli_epi16(index, 3));
+      } else {
+        return _mm256_shuffle_epi8(k.low[b], r);
+      }
     };
-    return block::classes::of(in_range(k.zero, k.nine), equal(k.minus), equal(k.plus), equal(k.space),
-                              equal(k.comma), in_range(k.tab, k.four));
+    // Each pair sum is at most 2 * 255 * 9, so two of them fit 16 bits.
+    auto product = [&](int b) {
+      return _mm256_add_epi16(_mm256_maddubs_epi16(weight(b, run.lo), digit.lo),
+                              _mm256_maddubs_epi16(weight(b, run.hi), digit.hi));
+    };
+    acc.byte[0] = _mm256_add_epi32(acc.byte[0], _mm256_madd_epi16(product(0), k.ones16));
+    acc.byte[1] = _mm256_add_epi32(acc.byte[1], _mm256_madd_epi16(product(1), k.ones16));
+    if constexpr (Most > 5) {
+      acc.byte[2] = _mm256_add_epi16(acc.byte[2], product(2));
+      acc.byte[3] = _mm256_add_epi16(acc.byte[3], product(3));
+    }
   }
 
-  static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc, const constants& k) {
-    if (plan.live == 0) return;
-    const bytes64 digit = {
-        _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), k.zero),
-        _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), k.zero)};
-    const bytes64 is_digit = {at_most(digit.lo, k.nine), at_most(digit.hi, k.nine)};
-
-    // Run lengths by doubling: where the run from a byte is known to be at
-    // least S long, add the run from S bytes further on. Integers of 16
-    // digits and more are rare enough for a branch.
-    bytes64 runs = {_mm256_and_si256(is_digit.lo, k.one), _mm256_and_si256(is_digit.hi, k.one)};
-    auto extend = [&runs](__m256i s_bytes, const bytes64& shifted) {
-      auto step = [s_bytes](__m256i r, __m256i n) {
-        return _mm256_add_epi8(r, _mm256_and_si256(_mm256_cmpeq_epi8(r, s_bytes), n));
-      };
-      runs = {step(runs.lo, shifted.lo), step(runs.hi, shifted.hi)};
+  [[gnu::always_inline]] static block::classes classify(const unsigned char* p, const constants& k) {
+    const bytes64 v = {load(p), load(p + 32)};
+    const bytes64 is_digit = {k.is_digit(v.lo), k.is_digit(v.hi)};
+    auto equal = [&v](__m256i c) { return bytes64{_mm256_cmpeq_epi8(v.lo, c), _mm256_cmpeq_epi8(v.hi, c)}; };
+    auto either = [](const bytes64& a, const bytes64& b) {
+      return bytes64{_mm256_or_si256(a.lo, b.lo), _mm256_or_si256(a.hi, b.hi)};
     };
-    extend(k.one, shift_down<1>(runs));
-    extend(k.two, shift_down<2>(runs));
-    extend(k.four, shift_down<4>(runs));
-    extend(k.eight, shift_down<8>(runs));
-    if (to_mask(_mm256_cmpeq_epi8(runs.lo, k.sixteen), _mm256_cmpeq_epi8(runs.hi, k.sixteen)) != 0) {
-      extend(k.sixteen, shift_down<16>(runs));
-      extend(k.thirty_two, shift_down<32>(runs));
+    auto blank = [&k](__m256i x) {
+      return _mm256_cmpgt_epi8(_mm256_add_epi8(x, k.blank_bias), k.blank_floor);
+    };
+    // Three masks carry the five classes, as movemasks are what is scarce:
+    // space or comma, sign, and minus or comma or blank.
+    const bytes64 minus = equal(k.minus), comma = equal(k.comma);
+    const bytes64 sepchar = either(equal(k.space), comma), sign = either(equal(k.plus), minus);
+    const bytes64 tail = either(either(minus, comma), bytes64{blank(v.lo), blank(v.hi)});
+    const std::uint64_t separator = to_mask(sepchar.lo, sepchar.hi), signs = to_mask(sign.lo, sign.hi);
+    const std::uint64_t t = to_mask(tail.lo, tail.hi);
+    // Only "none of the classes" counts of the blanks, so minus and comma may be among them.
+    return block::classes::of(to_mask(is_digit.lo, is_digit.hi), signs & t, signs, separator, separator & t,
+                              t);
+  }
+
+  [[gnu::always_inline]] static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc,
+                                           const constants& k) {
+    if (plan.live == 0) return;
+    const bytes64 v = {load(p), load(p + 32)};
+    const bytes64 is_digit = {k.is_digit(v.lo), k.is_digit(v.hi)};
+
+    // Each digit's integer ends at the first non-digit after it, the one
+    // with the greatest mark (128 - position) from the digit on; past the
+    // block, at 64 + next_run. Marks are scanned within each 8-byte lane;
+    // then each lane looks at the starts of the next two lanes, which is
+    // enough for integers up to 17 digits. Where that falls short the digits
+    // see no mark, get runs over 64, and take the long path.
+    bytes64 u = {_mm256_andnot_si256(is_digit.lo, k.mark.lo), _mm256_andnot_si256(is_digit.hi, k.mark.hi)};
+    auto lane_scan = [&u](auto shift) { u = {max8(u.lo, shift(u.lo)), max8(u.hi, shift(u.hi))}; };
+    lane_scan([](__m256i x) { return _mm256_srli_epi64(x, 8); });
+    lane_scan([](__m256i x) { return _mm256_srli_epi64(x, 16); });
+    lane_scan([](__m256i x) { return _mm256_srli_epi64(x, 32); });
+    const __m256i after = splat(static_cast<int>(64 - plan.next_run));
+    const bytes64 start = {_mm256_shuffle_epi8(u.lo, k.lane_start), _mm256_shuffle_epi8(u.hi, k.lane_start)};
+    // Lane w gets the starts of lanes w + 2 and w + 1; past the block, the mark there.
+    const bytes64 second = {_mm256_permute2x128_si256(start.lo, start.hi, 0x21),
+                            _mm256_permute2x128_si256(start.hi, after, 0x21)};
+    const bytes64 next = {_mm256_alignr_epi8(second.lo, start.lo, 8),
+                          _mm256_alignr_epi8(second.hi, start.hi, 8)};
+    auto run_from = [&u, &k](const bytes64& beyond) {
+      return bytes64{_mm256_sub_epi8(k.mark.lo, max8(u.lo, beyond.lo)),
+                     _mm256_sub_epi8(k.mark.hi, max8(u.hi, beyond.hi))};
+    };
+    bytes64 run = run_from({max8(next.lo, second.lo), max8(next.hi, second.hi)});
+
+    // Signed digits; those past the end of the list count 0. Many files
+    // have no negative integers at all.
+    bytes64 digit = {_mm256_sub_epi8(v.lo, k.zero), _mm256_sub_epi8(v.hi, k.zero)};
+    if (plan.negative != 0) {
+      const bytes64 negative = k.expand(plan.negative);
+      digit = {_mm256_sub_epi8(_mm256_xor_si256(digit.lo, negative.lo), negative.lo),
+               _mm256_sub_epi8(_mm256_xor_si256(digit.hi, negative.hi), negative.hi)};
+    }
+    if (plan.live != plan.digit) {
+      const bytes64 live = k.expand(plan.live);
+      digit = {_mm256_and_si256(digit.lo, live.lo), _mm256_and_si256(digit.hi, live.hi)};
     }
 
-    const bytes64 live = k.expand(plan.live), negative = k.expand(plan.negative);
-    const __m256i next_run = splat(static_cast<int>(plan.next_run));
-    auto half = [&](__m256i r, __m256i to_end, __m256i live, __m256i negative, __m256i digit) {
-      // A run that reaches the end of the block goes on into the next one.
-      r = _mm256_add_epi8(r, _mm256_and_si256(_mm256_cmpeq_epi8(r, to_end), next_run));
-      r = _mm256_and_si256(r, live);
-      // Places from 32 on weigh 0, as do the bytes that are no digit (k = 0xff).
-      const __m256i place = _mm256_sub_epi8(_mm256_and_si256(r, at_most(r, k.last_weighted)), k.one);
-      const __m256i signed_digit = _mm256_sub_epi8(_mm256_xor_si256(digit, negative), negative);
-      const __m256i upper = _mm256_slli_epi16(place, 3);  // bit 4 of each place to bit 7
-      __m256i product[4];
-      for (int b = 0; b < 4; ++b) {
-        const __m256i w = _mm256_blendv_epi8(_mm256_shuffle_epi8(k.low[b], place),
-                                             _mm256_shuffle_epi8(k.high[b], place), upper);
-        product[b] = _mm256_maddubs_epi16(w, signed_digit);
-      }
-      acc.byte[0] = _mm256_add_epi32(acc.byte[0], _mm256_madd_epi16(product[0], k.ones16));
-      acc.byte[1] = _mm256_add_epi32(acc.byte[1], _mm256_madd_epi16(product[1], k.ones16));
-      acc.byte[2] = _mm256_add_epi16(acc.byte[2], product[2]);
-      acc.byte[3] = _mm256_add_epi16(acc.byte[3], product[3]);
+    const __m256i longest = _mm256_max_epu8(run.lo, run.hi);
+    auto any_above = [&longest](__m256i limit) {
+      const __m256i above = _mm256_subs_epu8(longest, limit);
+      return !_mm256_testz_si256(above, above);
     };
-    half(runs.lo, k.to_end.lo, live.lo, negative.lo, digit.lo);
-    half(runs.hi, k.to_end.hi, live.hi, negative.hi, digit.hi);
+    if (!any_above(k.five)) {
+      add_weighted<5>(run, digit, acc, k);
+    } else if (!any_above(k.fifteen)) {
+      add_weighted<15>(run, digit, acc, k);
+    } else {
+      // Integers of 16 digits and more. Every lane takes the greatest of
+      // the starts of all lanes after it.
+      auto suffix = [](__m256i x) {
+        x = max8(x, _mm256_permute4x64_epi64(x, 0xf9));     // lanes 1, 2, 3, 3
+        return max8(x, _mm256_permute4x64_epi64(x, 0xfe));  // lanes 2, 3, 3, 3
+      };
+      const __m256i hi = suffix(next.hi);
+      run = run_from({max8(suffix(next.lo), _mm256_permute4x64_epi64(hi, 0)), hi});
+      add_weighted<64>(run, digit, acc, k);
+    }
   }
 
   static std::uint32_t total(const accumulators& acc) {
