@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "fold.h"
 #include "scan.h"
@@ -16,25 +15,11 @@ namespace intsum {
 
 namespace {
 
-struct free_buffer {
-  void operator()(unsigned char* p) const { std::free(p); }
-};
-
-// Feeds the stream through `scan` in fixed-size reads. The scanner may leave
-// a short tail, which moves to the front of the buffer ahead of the next read.
-// The buffer comes from the heap: on the caller's stack it would overflow
-// small thread stacks and low `ulimit -s` settings. aligned_alloc rather than
-// nothrow new, which in libstdc++ throws and catches inside, and so may
-// terminate when memory is short.
+// Feeds the stream through `scan` in fixed-size reads from `buffer`. The
+// scanner may leave a short tail, which moves to the front of the buffer
+// ahead of the next read.
 template <class Scan>
-fold_status pump(reader in, std::size_t read_size, Scan scan) {
-  constexpr std::size_t alignment = 64;
-  constexpr std::size_t capacity = default_read_size + max_tail + 1;
-  static_assert(capacity % alignment == 0, "aligned_alloc takes whole multiples of the alignment");
-  std::unique_ptr<unsigned char, free_buffer> owned(
-      static_cast<unsigned char*>(std::aligned_alloc(alignment, capacity)));
-  if (!owned) return fold_status::no_memory;
-  unsigned char* buffer = owned.get();
+fold_status feed(reader in, unsigned char* buffer, std::size_t read_size, Scan& scan) {
   read_size = std::clamp<std::size_t>(read_size, 1, default_read_size);
   std::size_t have = 0;
   for (;;) {
@@ -50,6 +35,24 @@ fold_status pump(reader in, std::size_t read_size, Scan scan) {
     have -= r.consumed;
     std::memmove(buffer, buffer + r.consumed, have);
   }
+}
+
+// The buffer comes from the heap: on the caller's stack it would overflow
+// small thread stacks and low `ulimit -s` settings. aligned_alloc rather than
+// nothrow new, which in libstdc++ throws and catches inside, and so may
+// terminate when memory is short. It is freed by hand, not by a destructor:
+// that keeps exception handling, and with it libstdc++, out of the program
+// (a combiner is not expected to throw; one that did would leak the buffer).
+template <class Scan>
+fold_status pump(reader in, std::size_t read_size, Scan scan) {
+  constexpr std::size_t alignment = 64;
+  constexpr std::size_t capacity = default_read_size + max_tail + 1;
+  static_assert(capacity % alignment == 0, "aligned_alloc takes whole multiples of the alignment");
+  auto* buffer = static_cast<unsigned char*>(std::aligned_alloc(alignment, capacity));
+  if (buffer == nullptr) return fold_status::no_memory;
+  fold_status s = feed(in, buffer, read_size, scan);
+  std::free(buffer);
+  return s;
 }
 
 ssize_t read_fd(void* context, unsigned char* buffer, std::size_t size) {
