@@ -166,43 +166,25 @@ struct neon_blocks {
     int8x16_t byte3 = vdupq_n_s8(0);
   };
 
-  // plan_block reads only the leading run of the next block's digits, so
-  // the mask stops at the first byte that is not one.
-  [[gnu::always_inline]] static std::uint64_t digit_mask(const unsigned char* p, const constants& k) {
-    unsigned run = 0;
-    for (; run < 64; run += 16) {
-      // Four bits per byte: 0xf for a digit.
-      const uint8x16_t digit = vcltq_u8(vsubq_u8(vld1q_u8(p + run), k.zero), k.ten);
-      const std::uint64_t nibbles =
-          vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(digit), 4)), 0);
-      if (nibbles != ~std::uint64_t{0}) return (std::uint64_t{1} << (run + std::countr_one(nibbles) / 4)) - 1;
-    }
-    return ~std::uint64_t{0};
-  }
-
-  [[gnu::always_inline]] static bool sum_block(const unsigned char* p, std::uint64_t next_digit,
-                                               scan_state& s, accumulators& acc, const constants& k) {
+  [[gnu::always_inline]] static block::classes classify(const unsigned char* p, const constants& k) {
     const quad v = vld4q_u8(p);
     const quad code = {{vqtbl4q_u8(k.classes, v.val[0]), vqtbl4q_u8(k.classes, v.val[1]),
                         vqtbl4q_u8(k.classes, v.val[2]), vqtbl4q_u8(k.classes, v.val[3])}};
     const std::uint64_t x = top_bits(code), y = bottom_bits(code);
     const std::uint64_t z = top_bits({{vshlq_n_u8(code.val[0], 1), vshlq_n_u8(code.val[1], 1),
                                        vshlq_n_u8(code.val[2], 1), vshlq_n_u8(code.val[3], 1)}});
-    block::classes c;
-    c.digit = x & ~(y | z);
-    c.minus = x & y;
-    c.plus = x & z;
-    c.space = z & ~(x | y);
-    c.comma = y & z;
-    c.blank = y & ~(x | z);
+    return block::classes::of(x & ~(y | z), x & y, x & z, z & ~(x | y), y & z, y & ~(x | z));
+  }
 
-    const block::plan plan = block::plan_block(c, next_digit, s);
-    if (plan.live == 0) return s.at == phase::ended;
+  [[gnu::always_inline]] static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc,
+                                           const constants& k) {
+    if (plan.live == 0) return;
+    const quad v = vld4q_u8(p);
 
     // Run lengths up to 8, from each byte: the trailing zeros of the 8 bits
     // of the inverted digit mask from that byte on (bits past 63 read as 1).
     const uint8x16_t not_digit =
-        vreinterpretq_u8_u64(vsetq_lane_u64(~c.digit, vreinterpretq_u64_u8(k.ones), 0));
+        vreinterpretq_u8_u64(vsetq_lane_u64(~plan.digit, vreinterpretq_u64_u8(k.ones), 0));
     const uint8x16_t here = vqtbl1q_u8(not_digit, k.this_byte), after = vqtbl1q_u8(not_digit, k.next_byte);
     quad runs;
     each4([&](auto j) {
@@ -220,7 +202,7 @@ struct neon_blocks {
     extend(k.seven, std::integral_constant<int, 2>{});
     // Places from 15 on, from runs of 16 digits or an integer going on into
     // the next block, are rare enough for a branch.
-    const bool long_runs = has_run_of_16(c.digit) || std::countl_one(c.digit) + plan.next_run > 15;
+    const bool long_runs = has_run_of_16(plan.digit) || std::countl_one(plan.digit) + plan.next_run > 15;
     if (long_runs) {
       extend(k.fifteen, std::integral_constant<int, 4>{});
       extend(k.thirty_one, std::integral_constant<int, 8>{});
@@ -230,7 +212,7 @@ struct neon_blocks {
     const uint8x16_t next_run = vdupq_n_u8(static_cast<std::uint8_t>(plan.next_run));
     each4(
         [&](auto j) { runs.val[j] = vmlaq_u8(runs.val[j], vqsubq_u8(runs.val[j], k.to_end[j]), next_run); });
-    if (plan.live != c.digit) {
+    if (plan.live != plan.digit) {
       const quad live = k.expand(plan.live);
       each4([&](auto j) { runs.val[j] = vandq_u8(runs.val[j], live.val[j]); });
     }
@@ -265,7 +247,6 @@ struct neon_blocks {
     acc.byte1 = vpadalq_s16(acc.byte1, vaddq_s16(product[1][0], product[1][1]));
     acc.byte2 = vaddq_s16(acc.byte2, vaddq_s16(product[2][0], product[2][1]));
     acc.byte3 = vaddq_s8(acc.byte3, vaddq_s8(low_byte3[0], low_byte3[1]));
-    return s.at == phase::ended;
   }
 
   static std::uint32_t total(const accumulators& acc) {
