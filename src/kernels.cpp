@@ -10,7 +10,6 @@ namespace intsum {
 #if defined(__x86_64__)
 chunk_result sum_avx2(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
-chunk_result sum_avx512bw(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 #elif defined(__aarch64__)
 chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 #endif
@@ -27,17 +26,12 @@ bool has_avx512_icelake() {
          __builtin_cpu_supports("avx512bitalg") && __builtin_cpu_supports("gfni") &&
          __builtin_cpu_supports("bmi");
 }
-bool has_avx512bw() {
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("bmi");
-}
 #endif
 
 // Best first: the program runs the first one the CPU supports.
 constexpr kernel table[] = {
 #if defined(__x86_64__)
     {"avx512", sum_avx512, has_avx512_icelake},
-    {"avx512bw", sum_avx512bw, has_avx512bw},
     {"avx2", sum_avx2, has_avx2},
 #elif defined(__aarch64__)
     {"neon", sum_neon, always},  // Advanced SIMD is part of every aarch64 CPU
