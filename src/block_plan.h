@@ -2,7 +2,7 @@
 // byte classes (bit i is byte i). Shared by the vector kernels; everything
 // here has internal linkage, so each kernel's copy keeps its own target flags.
 //
-// A kernel does the two vector parts of each block: it classifies the bytes
+// A kernel does the vector work of each block in two steps: it classifies the bytes
 // into masks, and it weighs and sums the digits that count. Between the two,
 // the rules here turn the masks into the digits that count and their signs;
 // what a block passes to the next is two bits.
