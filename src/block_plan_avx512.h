@@ -11,9 +11,12 @@
 //   classify(p, k)             the classes of the block at p (block_plan.h)
 //   classify_group(p, k)       optional: the classes of the eight blocks from
 //                              p as group_classes, lane j for block j
-//   weigh(p, m, j, acc, k)     adds the live digits of block j of the group
+//   weigh<Needs>(p, m, j, acc, k)
+//                              adds the live digits of block j of the group
 //                              whose masks are m (m.live, m.negative and
-//                              m.pair(j)), the block being at p
+//                              m.pair(j)), the block being at p; Needs holds
+//                              has_negative and has_long when the group may
+//                              have negative digits or runs over 5
 #pragma once
 
 #include <immintrin.h>
@@ -44,6 +47,9 @@ struct group_masks {
   alignas(64) std::uint64_t negative[group_blocks];
   // Block j's digits, then the next block's, side by side: see pair().
   alignas(64) std::uint64_t pairs[2 * group_blocks];
+  // What the group's weighing needs: has_negative when some block has
+  // negative digits, has_long when some has a run of 6 digits or more.
+  unsigned needs;
 
   // The digit masks of block j and of the block after it, 16 bytes.
   const std::uint64_t* pair(unsigned j) const { return pairs + (j & 1) * group_blocks + (j & ~1u); }
@@ -54,8 +60,11 @@ struct group_classes {
   __m512i digit, minus, sign, separator, comma, other;
 };
 
+inline constexpr unsigned has_negative = 1, has_long = 2;
+
 // vpternlog truth tables over (a, b, c).
 inline constexpr int a_andnot_b_and_c = 0x20;  // a & ~b & c
+inline constexpr int a_and_b_or_c = 0xe0;      // a & (b | c)
 inline constexpr int a_or_b_and_c = 0xf8;      // a | (b & c)
 inline constexpr int a_or_b_andnot_c = 0xf4;   // a | (b & ~c)
 
@@ -112,8 +121,18 @@ inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
   const __mmask8 keep = static_cast<__mmask8>(stopped ^ (stopped - 1));
   _mm512_store_si512(
       m.live, _mm512_maskz_ternarylogic_epi64(keep, d, stop, _mm512_sub_epi64(stop, one), a_andnot_b_and_c));
-  _mm512_store_si512(m.negative,
-                     _mm512_mask_blend_epi64(static_cast<__mmask8>(negative), negative0, negative1));
+  const __m512i negatives = _mm512_mask_blend_epi64(static_cast<__mmask8>(negative), negative0, negative1);
+  _mm512_store_si512(m.negative, negatives);
+  // Runs of 6 from bit i: pairs from i, i + 2 and i + 4, with the next block's bits above.
+  const __m512i pair =
+      _mm512_ternarylogic_epi64(d, _mm512_srli_epi64(d, 1), _mm512_slli_epi64(next_d, 63), a_and_b_or_c);
+  const __m512i next_pair = _mm512_and_si512(next_d, _mm512_srli_epi64(next_d, 1));
+  const __m512i four = _mm512_ternarylogic_epi64(pair, _mm512_srli_epi64(pair, 2),
+                                                 _mm512_slli_epi64(next_pair, 62), a_and_b_or_c);
+  const __m512i six = _mm512_ternarylogic_epi64(four, _mm512_srli_epi64(pair, 4),
+                                                _mm512_slli_epi64(next_pair, 60), a_and_b_or_c);
+  m.needs = (_mm512_test_epi64_mask(negatives, negatives) != 0 ? has_negative : 0) |
+            (_mm512_test_epi64_mask(six, six) != 0 ? has_long : 0);
   _mm512_store_si512(m.pairs, _mm512_unpacklo_epi64(d, next_d));
   _mm512_store_si512(m.pairs + group_blocks, _mm512_unpackhi_epi64(d, next_d));
   return stopped != 0;
@@ -153,13 +172,31 @@ template <class Kernel>
 // its masks from memory, and the loop is not unrolled: left to itself, GCC
 // takes them out of vector registers lane by lane and keeps every block's
 // constants live at once, spilling the accumulators.
+template <class Kernel, unsigned Needs>
+[[gnu::always_inline]] static inline void weigh_blocks(const unsigned char* p, const group_masks& m,
+                                                       unsigned count, typename Kernel::accumulators& acc,
+                                                       const typename Kernel::constants& k) {
+#pragma GCC unroll 1
+  for (unsigned j = 0; j < count; ++j) Kernel::template weigh<Needs>(p + 64 * j, m, j, acc, k);
+}
+
+// The weighing is picked once per group, on what is usually alike all
+// through a file, so the choice is well predicted and costs no block a branch.
 template <class Kernel>
 [[gnu::always_inline]] static inline void weigh_group(const unsigned char* p, group_masks& m, unsigned count,
                                                       typename Kernel::accumulators& acc,
                                                       const typename Kernel::constants& k) {
   __asm__ volatile("" : : "r"(&m) : "memory");
-#pragma GCC unroll 1
-  for (unsigned j = 0; j < count; ++j) Kernel::weigh(p + 64 * j, m, j, acc, k);
+  switch (m.needs) {
+    case 0:
+      return weigh_blocks<Kernel, 0>(p, m, count, acc, k);
+    case has_negative:
+      return weigh_blocks<Kernel, has_negative>(p, m, count, acc, k);
+    case has_long:
+      return weigh_blocks<Kernel, has_long>(p, m, count, acc, k);
+    default:
+      return weigh_blocks<Kernel, has_negative | has_long>(p, m, count, acc, k);
+  }
 }
 
 // Runs `count` blocks from p, each seeing the digits of the next (so the
