@@ -48,7 +48,8 @@ struct group_masks {
   // Block j's digits, then the next block's, side by side: see pair().
   alignas(64) std::uint64_t pairs[2 * group_blocks];
   // What the group's weighing needs: has_negative when some block has
-  // negative digits, has_long when some has a run of 6 digits or more.
+  // negative digits, has_medium when some has a run of 4 digits or more,
+  // has_long (with has_medium) when some has a run of 6 or more.
   unsigned needs;
 
   // The digit masks of block j and of the block after it, 16 bytes.
@@ -60,7 +61,7 @@ struct group_classes {
   __m512i digit, minus, sign, separator, comma, other;
 };
 
-inline constexpr unsigned has_negative = 1, has_long = 2;
+inline constexpr unsigned has_negative = 1, has_medium = 2, has_long = 4;
 
 // vpternlog truth tables over (a, b, c).
 inline constexpr int a_andnot_b_and_c = 0x20;  // a & ~b & c
@@ -132,6 +133,7 @@ inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
   const __m512i six = _mm512_ternarylogic_epi64(four, _mm512_srli_epi64(pair, 4),
                                                 _mm512_slli_epi64(next_pair, 60), a_and_b_or_c);
   m.needs = (_mm512_test_epi64_mask(negatives, negatives) != 0 ? has_negative : 0) |
+            (_mm512_test_epi64_mask(four, four) != 0 ? has_medium : 0) |
             (_mm512_test_epi64_mask(six, six) != 0 ? has_long : 0);
   _mm512_store_si512(m.pairs, _mm512_unpacklo_epi64(d, next_d));
   _mm512_store_si512(m.pairs + group_blocks, _mm512_unpackhi_epi64(d, next_d));
@@ -192,10 +194,14 @@ template <class Kernel>
       return weigh_blocks<Kernel, 0>(p, m, count, acc, k);
     case has_negative:
       return weigh_blocks<Kernel, has_negative>(p, m, count, acc, k);
-    case has_long:
-      return weigh_blocks<Kernel, has_long>(p, m, count, acc, k);
+    case has_medium:
+      return weigh_blocks<Kernel, has_medium>(p, m, count, acc, k);
+    case has_medium | has_negative:
+      return weigh_blocks<Kernel, has_medium | has_negative>(p, m, count, acc, k);
+    case has_long | has_medium:
+      return weigh_blocks<Kernel, has_long | has_medium>(p, m, count, acc, k);
     default:
-      return weigh_blocks<Kernel, has_negative | has_long>(p, m, count, acc, k);
+      return weigh_blocks<Kernel, has_long | has_medium | has_negative>(p, m, count, acc, k);
   }
 }
 

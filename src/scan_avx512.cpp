@@ -259,7 +259,7 @@ struct avx512_blocks {
       }
     }
     // Each weight byte times the signed digits, four bytes to a 32-bit lane.
-    constexpr int planes = (Needs & block::has_long) != 0 ? 4 : 2;
+    constexpr int planes = (Needs & block::has_long) != 0 ? 4 : (Needs & block::has_medium) != 0 ? 2 : 1;
     for (int b = 0; b < planes; ++b)
       acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_shuffle_epi8(k.weight[b], index), digit);
   }
