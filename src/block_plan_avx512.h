@@ -14,9 +14,9 @@
 //   weigh<Needs>(p, m, j, acc, k)
 //                              adds the live digits of block j of the group
 //                              whose masks are m (m.live, m.negative and
-//                              m.pair(j)), the block being at p; Needs holds
-//                              has_negative and has_long when the group may
-//                              have negative digits or runs over 5
+//                              m.pair(j)), the block being at p; Needs is
+//                              m.needs, what the group may have: negative
+//                              digits, runs over 3, runs over 5
 #pragma once
 
 #include <immintrin.h>

@@ -240,7 +240,8 @@ struct avx512_blocks {
     // holds bits 8j to 8j + 63 of this block's digit mask and the next's, so
     // byte i of a window is bits i to i + 7 of them, and no run stops at the
     // block's end. The trailing ones of 7 bits are the run where it is at
-    // most 6; in a group without runs over 5, weights are below 2^16.
+    // most 6. In a group without runs over 5, weights are below 2^16; with
+    // none over 3, below 2^8.
     const __m512i lanes = _mm512_shuffle_epi8(
         _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pair(j)))), k.qword_from);
     __m512i index =
