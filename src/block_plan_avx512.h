@@ -278,33 +278,22 @@ template <class Kernel>
   carry s = carry_from(c.state);
   // Whole blocks with a whole block after them.
   const std::size_t blocks = n >= 128 ? (n - 64) / 64 : 0;
-  std::size_t pos = 64 * blocks;
+  const std::size_t pos = 64 * blocks;
   bool ended;
   if constexpr (classifies_groups<Kernel>)
     ended = sum_blocks_in_lanes<Kernel>(p, blocks, s, acc, k);
   else
     ended = sum_blocks_grouped<Kernel>(p, blocks, s, acc, k);
-
-  if (!ended) {
-    // As in sum_chunk.
-    alignas(64) unsigned char rest[192];
-    std::memset(rest, eof ? 0 : '0', sizeof rest);
-    std::memcpy(rest, p + pos, n - pos);
-    carry trial_state = s;
-    typename Kernel::accumulators trial = acc;
-    const unsigned count = static_cast<unsigned>((n - pos + 63) / 64);
-    group_masks m;
-    classify_group<Kernel>(rest, count, m, k);
-    ended = plan_group(m, count, trial_state);
-    weigh_group<Kernel>(rest, m, count, trial, k);
-    if (ended || eof) {
-      acc = trial;
-      ended = true;
-    }
-  }
-  c.state = ended ? scan_state{phase::ended} : state_from(s);
-  c.sum += Kernel::total(acc);
-  return {ended ? n : pos, ended};
+  return finish_chunk<Kernel>(c, p, n, pos, eof, ended, s, acc,
+                              [&k](const unsigned char* q, std::size_t count, carry& t, auto& a) {
+                                // At most two blocks, one group.
+                                const auto blocks = static_cast<unsigned>(count);
+                                group_masks m;
+                                classify_group<Kernel>(q, blocks, m, k);
+                                const bool list_ended = plan_group(m, blocks, t);
+                                weigh_group<Kernel>(q, m, blocks, a, k);
+                                return list_ended;
+                              });
 }
 
 }  // namespace block
