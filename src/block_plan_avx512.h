@@ -124,9 +124,9 @@ inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
       m.live, _mm512_maskz_ternarylogic_epi64(keep, d, stop, _mm512_sub_epi64(stop, one), a_andnot_b_and_c));
   const __m512i negatives = _mm512_mask_blend_epi64(static_cast<__mmask8>(negative), negative0, negative1);
   _mm512_store_si512(m.negative, negatives);
-  // Runs of 6 from bit i: pairs from i, i + 2 and i + 4, with the next block's bits above.
-  const __m512i pair =
-      _mm512_ternarylogic_epi64(d, _mm512_srli_epi64(d, 1), _mm512_slli_epi64(next_d, 63), a_and_b_or_c);
+  // Runs of 4 and of 6 from bit i: pairs from i, i + 2 and i + 4, with the
+  // next block's bits above.
+  const __m512i pair = _mm512_and_si512(d, digit_next);
   const __m512i next_pair = _mm512_and_si512(next_d, _mm512_srli_epi64(next_d, 1));
   const __m512i four = _mm512_ternarylogic_epi64(pair, _mm512_srli_epi64(pair, 2),
                                                  _mm512_slli_epi64(next_pair, 62), a_and_b_or_c);
@@ -188,21 +188,18 @@ template <class Kernel>
 [[gnu::always_inline]] static inline void weigh_group(const unsigned char* p, group_masks& m, unsigned count,
                                                       typename Kernel::accumulators& acc,
                                                       const typename Kernel::constants& k) {
+  const unsigned needs = m.needs;
   __asm__ volatile("" : : "r"(&m) : "memory");
-  switch (m.needs) {
-    case 0:
-      return weigh_blocks<Kernel, 0>(p, m, count, acc, k);
-    case has_negative:
-      return weigh_blocks<Kernel, has_negative>(p, m, count, acc, k);
-    case has_medium:
-      return weigh_blocks<Kernel, has_medium>(p, m, count, acc, k);
-    case has_medium | has_negative:
-      return weigh_blocks<Kernel, has_medium | has_negative>(p, m, count, acc, k);
-    case has_long | has_medium:
-      return weigh_blocks<Kernel, has_long | has_medium>(p, m, count, acc, k);
-    default:
-      return weigh_blocks<Kernel, has_long | has_medium | has_negative>(p, m, count, acc, k);
-  }
+  // The mask is read before the barrier, so the choice needs no reload; the
+  // usual mixed file comes first. has_long never comes without has_medium.
+  constexpr unsigned all = has_negative | has_medium | has_long;
+  if (needs == all) return weigh_blocks<Kernel, all>(p, m, count, acc, k);
+  if (needs == (has_medium | has_long))
+    return weigh_blocks<Kernel, has_medium | has_long>(p, m, count, acc, k);
+  if (needs == 0) return weigh_blocks<Kernel, 0>(p, m, count, acc, k);
+  if (needs == has_negative) return weigh_blocks<Kernel, has_negative>(p, m, count, acc, k);
+  if (needs == has_medium) return weigh_blocks<Kernel, has_medium>(p, m, count, acc, k);
+  return weigh_blocks<Kernel, has_negative | has_medium>(p, m, count, acc, k);
 }
 
 // Runs `count` blocks from p, each seeing the digits of the next (so the
