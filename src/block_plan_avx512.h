@@ -190,7 +190,7 @@ template <class Kernel>
                                                       const typename Kernel::constants& k) {
   const unsigned needs = m.needs;
   __asm__ volatile("" : : "r"(&m) : "memory");
-  // The mask is read before the barrier, so the choice needs no reload; the
+  // Read before the barrier, so the choice needs no reload; the
   // usual mixed file comes first. has_long never comes without has_medium.
   constexpr unsigned all = has_negative | has_medium | has_long;
   if (needs == all) return weigh_blocks<Kernel, all>(p, m, count, acc, k);
