@@ -137,6 +137,35 @@ template <class Kernel>
   return false;
 }
 
+// The end of a chunk whose whole blocks with a lookahead, up to pos, have
+// been run (`ended` when the list ended in them). `run(p, count, s, acc)`
+// runs `count` blocks from p as sum_blocks does.
+template <class Kernel, class Run>
+[[gnu::always_inline]] static inline chunk_result finish_chunk(sum_carry& c, const unsigned char* p,
+                                                               std::size_t n, std::size_t pos, bool eof,
+                                                               bool ended, carry s,
+                                                               typename Kernel::accumulators& acc, Run run) {
+  if (!ended) {
+    // The bytes after the last whole block with a lookahead. At the end of
+    // input they are padded with NULs, which end the list as the end of input
+    // does. Otherwise they are padded with digits, which end nothing, to
+    // learn whether the list ends within them: then no more need be read.
+    alignas(64) unsigned char rest[192];
+    std::memset(rest, eof ? 0 : '0', sizeof rest);
+    std::memcpy(rest, p + pos, n - pos);
+    carry trial_state = s;
+    typename Kernel::accumulators trial = acc;
+    ended = run(rest, (n - pos + 63) / 64, trial_state, trial);
+    if (ended || eof) {
+      acc = trial;
+      ended = true;
+    }
+  }
+  c.state = ended ? scan_state{phase::ended} : state_from(s);
+  c.sum += Kernel::total(acc);
+  return {ended ? n : pos, ended};
+}
+
 // Runs a kernel over one chunk. `Kernel` provides:
 //   constants                  vectors made once per chunk
 //   accumulators               the running sums, in vector registers
@@ -153,26 +182,10 @@ template <class Kernel>
   // Whole blocks with a whole block after them.
   std::size_t pos = n >= 128 ? (n - 64) / 64 * 64 : 0;
   bool ended = pos != 0 && sum_blocks<Kernel>(p, pos / 64, s, acc, k);
-
-  if (!ended) {
-    // The bytes after the last whole block with a lookahead. At the end of
-    // input they are padded with NULs, which end the list as the end of input
-    // does. Otherwise they are padded with digits, which end nothing, to
-    // learn whether the list ends within them: then no more need be read.
-    alignas(64) unsigned char rest[192];
-    std::memset(rest, eof ? 0 : '0', sizeof rest);
-    std::memcpy(rest, p + pos, n - pos);
-    carry trial_state = s;
-    typename Kernel::accumulators trial = acc;
-    ended = sum_blocks<Kernel>(rest, (n - pos + 63) / 64, trial_state, trial, k);
-    if (ended || eof) {
-      acc = trial;
-      ended = true;
-    }
-  }
-  c.state = ended ? scan_state{phase::ended} : state_from(s);
-  c.sum += Kernel::total(acc);
-  return {ended ? n : pos, ended};
+  return finish_chunk<Kernel>(c, p, n, pos, eof, ended, s, acc,
+                              [&k](const unsigned char* q, std::size_t count, carry& t, auto& a) {
+                                return sum_blocks<Kernel>(q, count, t, a, k);
+                              });
 }
 
 // Hides values from the optimizer. Vector constants then stay in registers:

@@ -11,9 +11,12 @@
 //   classify(p, k)             the classes of the block at p (block_plan.h)
 //   classify_group(p, k)       optional: the classes of the eight blocks from
 //                              p as group_classes, lane j for block j
-//   weigh(p, m, j, acc, k)     adds the live digits of block j of the group
+//   weigh<Needs>(p, m, j, acc, k)
+//                              adds the live digits of block j of the group
 //                              whose masks are m (m.live, m.negative and
-//                              m.pair(j)), the block being at p
+//                              m.pair(j)), the block being at p; Needs is
+//                              m.needs, what the group may have: negative
+//                              digits, runs over 3, runs over 5
 #pragma once
 
 #include <immintrin.h>
@@ -44,6 +47,10 @@ struct group_masks {
   alignas(64) std::uint64_t negative[group_blocks];
   // Block j's digits, then the next block's, side by side: see pair().
   alignas(64) std::uint64_t pairs[2 * group_blocks];
+  // What the group's weighing needs: has_negative when some block has
+  // negative digits, has_medium when some has a run of 4 digits or more,
+  // has_long (with has_medium) when some has a run of 6 or more.
+  unsigned needs;
 
   // The digit masks of block j and of the block after it, 16 bytes.
   const std::uint64_t* pair(unsigned j) const { return pairs + (j & 1) * group_blocks + (j & ~1u); }
@@ -54,8 +61,11 @@ struct group_classes {
   __m512i digit, minus, sign, separator, comma, other;
 };
 
+inline constexpr unsigned has_negative = 1, has_medium = 2, has_long = 4;
+
 // vpternlog truth tables over (a, b, c).
 inline constexpr int a_andnot_b_and_c = 0x20;  // a & ~b & c
+inline constexpr int a_and_b_or_c = 0xe0;      // a & (b | c)
 inline constexpr int a_or_b_and_c = 0xf8;      // a | (b & c)
 inline constexpr int a_or_b_andnot_c = 0xf4;   // a | (b & ~c)
 
@@ -112,8 +122,19 @@ inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
   const __mmask8 keep = static_cast<__mmask8>(stopped ^ (stopped - 1));
   _mm512_store_si512(
       m.live, _mm512_maskz_ternarylogic_epi64(keep, d, stop, _mm512_sub_epi64(stop, one), a_andnot_b_and_c));
-  _mm512_store_si512(m.negative,
-                     _mm512_mask_blend_epi64(static_cast<__mmask8>(negative), negative0, negative1));
+  const __m512i negatives = _mm512_mask_blend_epi64(static_cast<__mmask8>(negative), negative0, negative1);
+  _mm512_store_si512(m.negative, negatives);
+  // Runs of 4 and of 6 from bit i: pairs from i, i + 2 and i + 4, with the
+  // next block's bits above.
+  const __m512i pair = _mm512_and_si512(d, digit_next);
+  const __m512i next_pair = _mm512_and_si512(next_d, _mm512_srli_epi64(next_d, 1));
+  const __m512i four = _mm512_ternarylogic_epi64(pair, _mm512_srli_epi64(pair, 2),
+                                                 _mm512_slli_epi64(next_pair, 62), a_and_b_or_c);
+  const __m512i six = _mm512_ternarylogic_epi64(four, _mm512_srli_epi64(pair, 4),
+                                                _mm512_slli_epi64(next_pair, 60), a_and_b_or_c);
+  m.needs = (_mm512_test_epi64_mask(negatives, negatives) != 0 ? has_negative : 0) |
+            (_mm512_test_epi64_mask(four, four) != 0 ? has_medium : 0) |
+            (_mm512_test_epi64_mask(six, six) != 0 ? has_long : 0);
   _mm512_store_si512(m.pairs, _mm512_unpacklo_epi64(d, next_d));
   _mm512_store_si512(m.pairs + group_blocks, _mm512_unpackhi_epi64(d, next_d));
   return stopped != 0;
@@ -153,13 +174,32 @@ template <class Kernel>
 // its masks from memory, and the loop is not unrolled: left to itself, GCC
 // takes them out of vector registers lane by lane and keeps every block's
 // constants live at once, spilling the accumulators.
+template <class Kernel, unsigned Needs>
+[[gnu::always_inline]] static inline void weigh_blocks(const unsigned char* p, const group_masks& m,
+                                                       unsigned count, typename Kernel::accumulators& acc,
+                                                       const typename Kernel::constants& k) {
+#pragma GCC unroll 1
+  for (unsigned j = 0; j < count; ++j) Kernel::template weigh<Needs>(p + 64 * j, m, j, acc, k);
+}
+
+// The weighing is picked once per group, on what is usually alike all
+// through a file, so the choice is well predicted and costs no block a branch.
 template <class Kernel>
 [[gnu::always_inline]] static inline void weigh_group(const unsigned char* p, group_masks& m, unsigned count,
                                                       typename Kernel::accumulators& acc,
                                                       const typename Kernel::constants& k) {
+  const unsigned needs = m.needs;
   __asm__ volatile("" : : "r"(&m) : "memory");
-#pragma GCC unroll 1
-  for (unsigned j = 0; j < count; ++j) Kernel::weigh(p + 64 * j, m, j, acc, k);
+  // Read before the barrier, so the choice needs no reload; the
+  // usual mixed file comes first. has_long never comes without has_medium.
+  constexpr unsigned all = has_negative | has_medium | has_long;
+  if (needs == all) return weigh_blocks<Kernel, all>(p, m, count, acc, k);
+  if (needs == (has_medium | has_long))
+    return weigh_blocks<Kernel, has_medium | has_long>(p, m, count, acc, k);
+  if (needs == 0) return weigh_blocks<Kernel, 0>(p, m, count, acc, k);
+  if (needs == has_negative) return weigh_blocks<Kernel, has_negative>(p, m, count, acc, k);
+  if (needs == has_medium) return weigh_blocks<Kernel, has_medium>(p, m, count, acc, k);
+  return weigh_blocks<Kernel, has_negative | has_medium>(p, m, count, acc, k);
 }
 
 // Runs `count` blocks from p, each seeing the digits of the next (so the
@@ -235,33 +275,22 @@ template <class Kernel>
   carry s = carry_from(c.state);
   // Whole blocks with a whole block after them.
   const std::size_t blocks = n >= 128 ? (n - 64) / 64 : 0;
-  std::size_t pos = 64 * blocks;
+  const std::size_t pos = 64 * blocks;
   bool ended;
   if constexpr (classifies_groups<Kernel>)
     ended = sum_blocks_in_lanes<Kernel>(p, blocks, s, acc, k);
   else
     ended = sum_blocks_grouped<Kernel>(p, blocks, s, acc, k);
-
-  if (!ended) {
-    // As in sum_chunk.
-    alignas(64) unsigned char rest[192];
-    std::memset(rest, eof ? 0 : '0', sizeof rest);
-    std::memcpy(rest, p + pos, n - pos);
-    carry trial_state = s;
-    typename Kernel::accumulators trial = acc;
-    const unsigned count = static_cast<unsigned>((n - pos + 63) / 64);
-    group_masks m;
-    classify_group<Kernel>(rest, count, m, k);
-    ended = plan_group(m, count, trial_state);
-    weigh_group<Kernel>(rest, m, count, trial, k);
-    if (ended || eof) {
-      acc = trial;
-      ended = true;
-    }
-  }
-  c.state = ended ? scan_state{phase::ended} : state_from(s);
-  c.sum += Kernel::total(acc);
-  return {ended ? n : pos, ended};
+  return finish_chunk<Kernel>(c, p, n, pos, eof, ended, s, acc,
+                              [&k](const unsigned char* q, std::size_t count, carry& t, auto& a) {
+                                // At most two blocks, one group.
+                                const auto blocks = static_cast<unsigned>(count);
+                                group_masks m;
+                                classify_group<Kernel>(q, blocks, m, k);
+                                const bool list_ended = plan_group(m, blocks, t);
+                                weigh_group<Kernel>(q, m, blocks, a, k);
+                                return list_ended;
+                              });
 }
 
 }  // namespace block

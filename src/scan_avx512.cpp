@@ -228,33 +228,41 @@ struct avx512_blocks {
     return _mm512_min_epu8(runs, splat(block::weighted_places + 1));
   }
 
+  template <unsigned Needs>
   static void weigh(const unsigned char* p, const block::group_masks& m, unsigned j, accumulators& acc,
                     const constants& k) {
-    const __mmask64 live = m.live[j], negative = m.negative[j];
-    const __m512i digit = _mm512_maskz_sub_epi8(live, _mm512_loadu_si512(p), k.zero);
-    const __m512i signed_digit = _mm512_mask_sub_epi8(digit, negative, _mm512_setzero_si512(), digit);
+    const __mmask64 live = m.live[j];
+    __m512i digit = _mm512_maskz_sub_epi8(live, _mm512_loadu_si512(p), k.zero);
+    if constexpr ((Needs & block::has_negative) != 0)
+      digit = _mm512_mask_sub_epi8(digit, m.negative[j], _mm512_setzero_si512(), digit);
 
-    // Run lengths, from each byte to the end of its run, up to 14. Lane j
-    // of `lanes` holds bits 8j to 8j + 63 of this block's digit mask and
-    // the next's, so byte i of a window is bits i to i + 7 of them, and no
-    // run stops at the block's end. The trailing ones of 7 bits, twice.
+    // Run lengths, from each byte to the end of its run. Lane j of `lanes`
+    // holds bits 8j to 8j + 63 of this block's digit mask and the next's, so
+    // byte i of a window is bits i to i + 7 of them, and no run stops at the
+    // block's end. The trailing ones of 7 bits are the run where it is at
+    // most 6. In a group without runs over 5, weights are below 2^16; with
+    // none over 3, below 2^8.
     const __m512i lanes = _mm512_shuffle_epi8(
         _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pair(j)))), k.qword_from);
-    const __m512i near =
+    __m512i index =
         _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from, lanes), k.ones_hi);
-    const __m512i far =
-        _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from_7, lanes), k.ones_hi);
-    __m512i index = _mm512_mask_add_epi8(near, _mm512_cmpeq_epi8_mask(near, k.seven), near, far);
-    if (_mm512_mask_cmpeq_epi8_mask(live, index, k.fourteen) != 0) [[unlikely]] {
-      index = long_runs(m.pair(j)[0], m.pair(j)[1]);
-      for (int b = 0; b < 4; ++b)
-        acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, load(weights.byte[b])),
-                                          signed_digit);
-      return;
+    if constexpr ((Needs & block::has_long) != 0) {
+      // Up to 14, from the next 7 bits too.
+      const __m512i far =
+          _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from_7, lanes), k.ones_hi);
+      index = _mm512_mask_add_epi8(index, _mm512_cmpeq_epi8_mask(index, k.seven), index, far);
+      if (_mm512_mask_cmpeq_epi8_mask(live, index, k.fourteen) != 0) [[unlikely]] {
+        index = long_runs(m.pair(j)[0], m.pair(j)[1]);
+        for (int b = 0; b < 4; ++b)
+          acc.byte[b] =
+              _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, load(weights.byte[b])), digit);
+        return;
+      }
     }
     // Each weight byte times the signed digits, four bytes to a 32-bit lane.
-    for (int b = 0; b < 4; ++b)
-      acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_shuffle_epi8(k.weight[b], index), signed_digit);
+    constexpr int planes = (Needs & block::has_long) != 0 ? 4 : (Needs & block::has_medium) != 0 ? 2 : 1;
+    for (int b = 0; b < planes; ++b)
+      acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_shuffle_epi8(k.weight[b], index), digit);
   }
 
   static std::uint32_t total(const accumulators& acc) {

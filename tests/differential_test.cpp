@@ -150,6 +150,42 @@ TEST_P(Differential, LongInputsWithRandomReads) {
   }
 }
 
+TEST_P(Differential, RareSignsAndLongerIntegersAmongShortOnes) {
+  // Kernels may weigh stretches without negative or longer integers more
+  // cheaply; one such integer anywhere, even across a block's end, must
+  // still count in full.
+  struct shape {
+    int max_digits;
+    std::vector<std::string> rare;
+  };
+  const shape shapes[] = {
+      {2, {"-7", "1234", "12345", "123456"}},
+      {3, {"-1", "-999", "4321", "+98765"}},
+      {5, {"-12345", "123456", "9999999", "-1234567890123456"}},
+      {5, {}},
+  };
+  static const char* separators[] = {" ", "\n", ", ", ",", "\r\n"};
+  std::mt19937_64 rng(5);
+  for (const shape& sh : shapes) {
+    for (int iter = 0; iter < 300; ++iter) {
+      std::string in;
+      for (int piece = 0, pieces = 1 + static_cast<int>(rng() % 4); piece < pieces; ++piece) {
+        for (std::size_t t = 0, tokens = rng() % 400; t < tokens; ++t) {
+          for (int d = 0, len = 1 + static_cast<int>(rng() % static_cast<unsigned>(sh.max_digits)); d < len;
+               ++d)
+            in += static_cast<char>('0' + rng() % 10);
+          in += separators[rng() % std::size(separators)];
+        }
+        if (!sh.rare.empty()) in += ' ' + sh.rare[rng() % sh.rare.size()] + ' ';
+      }
+      auto xs = model_integers(in);
+      fold_result r = fold_random_reads(in, add, GetParam(), rng, 1 + rng() % 5000);
+      ASSERT_EQ(r.status, fold_status::ok);
+      ASSERT_EQ(r.value, model_fold(xs, add)) << '"' << in << '"';
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, Differential, ::testing::ValuesIn(available_kernels()),
                          [](const auto& info) { return std::string(info.param->name); });
 
