@@ -9,8 +9,8 @@
 // The kernel provides, besides constants, accumulators and total() as for
 // sum_chunk:
 //   classify(p, k)             the classes of the block at p (block_plan.h)
-//   classify_group(p, k)       optional: the classes of the eight blocks from
-//                              p as group_classes, lane j for block j
+//   classify_group(p, k)       the classes of the eight blocks from p as
+//                              group_classes, lane j for block j
 //   weigh<Needs>(p, m, j, acc, k)
 //                              adds the live digits of block j of the group
 //                              whose masks are m (m.live, m.negative and
@@ -22,7 +22,6 @@
 #include <immintrin.h>
 
 #include <bit>
-#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -202,45 +201,24 @@ template <class Kernel>
   return weigh_blocks<Kernel, has_negative | has_medium>(p, m, count, acc, k);
 }
 
-// Runs `count` blocks from p, each seeing the digits of the next (so the
-// block at p + 64 * count must be readable). True when the list ends.
-//
-// Each group's masks are written one group ahead, before the blocks of the
-// group before are weighed, so they have long reached the cache when the
-// rules read them back as vectors (a load that spans several recent stores
-// would wait for them).
+// Runs the `count` blocks from p, at most a group, each seeing the digits
+// of the next (so the block at p + 64 * count must be readable). True when
+// the list ends.
 template <class Kernel>
-[[gnu::always_inline]] static inline bool sum_blocks_grouped(const unsigned char* p, std::size_t count,
-                                                             carry& s, typename Kernel::accumulators& acc,
-                                                             const typename Kernel::constants& k) {
-  if (count == 0) return false;
-  group_masks masks[2];
-  auto blocks_in = [count](std::size_t first) {
-    return static_cast<unsigned>(count - first < group_blocks ? count - first : group_blocks);
-  };
-  classify_group<Kernel>(p, blocks_in(0), masks[0], k);
-  for (std::size_t first = 0, g = 0; first < count; first += group_blocks, g ^= 1) {
-    group_masks& m = masks[g];
-    const unsigned n = blocks_in(first);
-    const bool ended = plan_group(m, n, s);
-    if (!ended && first + group_blocks < count)
-      classify_group<Kernel>(p + 64 * (first + group_blocks), blocks_in(first + group_blocks), masks[g ^ 1],
-                             k);
-    weigh_group<Kernel>(p + 64 * first, m, n, acc, k);
-    if (ended) return true;
-  }
-  return false;
+[[gnu::always_inline]] static inline bool sum_part_group(const unsigned char* p, unsigned count, carry& s,
+                                                         typename Kernel::accumulators& acc,
+                                                         const typename Kernel::constants& k) {
+  group_masks m;
+  classify_group<Kernel>(p, count, m, k);
+  const bool ended = plan_group(m, count, s);
+  weigh_group<Kernel>(p, m, count, acc, k);
+  return ended;
 }
 
-// A kernel that classifies a whole group at once, straight into lanes.
-template <class Kernel>
-concept classifies_groups = requires(const unsigned char* p, const typename Kernel::constants& k) {
-  { Kernel::classify_group(p, k) } -> std::same_as<group_classes>;
-};
-
-// sum_blocks_grouped for such a kernel: whole groups with their classes in
-// registers, each group classified before the rules of the one before run,
-// so that the rules never wait for it; the rest as above.
+// Runs `count` blocks from p, each seeing the digits of the next (so the
+// block at p + 64 * count must be readable). True when the list ends. Whole
+// groups keep their classes in registers, each group classified before the
+// rules of the one before run, so that the rules never wait for it.
 template <class Kernel>
 [[gnu::always_inline]] static inline bool sum_blocks_in_lanes(const unsigned char* p, std::size_t count,
                                                               carry& s, typename Kernel::accumulators& acc,
@@ -262,7 +240,8 @@ template <class Kernel>
       now = next;
     }
   }
-  return sum_blocks_grouped<Kernel>(p, count % group_blocks, s, acc, k);
+  const auto rest = static_cast<unsigned>(count % group_blocks);
+  return rest != 0 && sum_part_group<Kernel>(p, rest, s, acc, k);
 }
 
 // sum_chunk of block_plan.h, a group at a time.
@@ -276,20 +255,11 @@ template <class Kernel>
   // Whole blocks with a whole block after them.
   const std::size_t blocks = n >= 128 ? (n - 64) / 64 : 0;
   const std::size_t pos = 64 * blocks;
-  bool ended;
-  if constexpr (classifies_groups<Kernel>)
-    ended = sum_blocks_in_lanes<Kernel>(p, blocks, s, acc, k);
-  else
-    ended = sum_blocks_grouped<Kernel>(p, blocks, s, acc, k);
+  const bool ended = sum_blocks_in_lanes<Kernel>(p, blocks, s, acc, k);
+  // The rest is at most two blocks.
   return finish_chunk<Kernel>(c, p, n, pos, eof, ended, s, acc,
                               [&k](const unsigned char* q, std::size_t count, carry& t, auto& a) {
-                                // At most two blocks, one group.
-                                const auto blocks = static_cast<unsigned>(count);
-                                group_masks m;
-                                classify_group<Kernel>(q, blocks, m, k);
-                                const bool list_ended = plan_group(m, blocks, t);
-                                weigh_group<Kernel>(q, m, blocks, a, k);
-                                return list_ended;
+                                return sum_part_group<Kernel>(q, static_cast<unsigned>(count), t, a, k);
                               });
 }
 
