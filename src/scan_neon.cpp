@@ -114,7 +114,7 @@ bool has_run_of_16(std::uint64_t m) {
 
 struct neon_blocks {
   struct constants {
-    uint8x16_t zero = vdupq_n_u8('0'), ten = vdupq_n_u8(10), ones = vdupq_n_u8(0xff);
+    uint8x16_t zero = vdupq_n_u8('0'), ones = vdupq_n_u8(0xff);
     uint8x16_t seven = vdupq_n_u8(7), fifteen = vdupq_n_u8(15), thirty_one = vdupq_n_u8(31);
     uint8x16x4_t classes;
     // Lane i takes byte i / 2 of a mask, or the byte after it.
