@@ -5,9 +5,10 @@
 // times its weight, 10^k mod 2^32 for a digit k places from the end of its
 // integer, with the sign of its integer. The place k comes from the length
 // of the digit run from each byte to the end of its integer, read from the
-// digit masks of the block and the next; runs of 14 digits and more, rare,
-// take a slower path. Most places are then below 15, and the weights come
-// from 16-entry byte shuffles.
+// digit masks of the block and the next. Short integers take their weights
+// byte by byte from 16-entry byte shuffles; long ones go in pairs of digits
+// with 16-bit weights, half as many lanes to weigh; integers of 16 digits and
+// more, rare, take a slower path.
 #include <immintrin.h>
 
 #include <array>
@@ -111,12 +112,14 @@ constexpr trailing_ones_table trailing_ones = make_trailing_ones();
 // Byte permute indexes and multishift controls for the windows below, and
 // the vectors of the rare path.
 struct window_table {
-  alignas(64) unsigned char qword_from[64];   // lane j: bytes j to j + 7 of the digit masks (in its 128 bits)
-  alignas(64) unsigned char bits_from[64];    // byte b of a lane: bits b to b + 7 of it
-  alignas(64) unsigned char bits_from_7[64];  // byte b of a lane: bits b + 7 to b + 14 of it
+  alignas(64) unsigned char qword_from[64];  // lane j: bytes j to j + 7 of the digit masks (in its 128 bits)
+  alignas(64) unsigned char bits_from[64];   // byte b of a lane: bits b to b + 7 of it
   alignas(64) unsigned char byte_index[64];
   alignas(64) unsigned char window_in_block[64];  // byte i keeps the bits of its window in the block
   alignas(64) unsigned char to_end[64];           // byte i holds 64 - i
+  // 16-bit lane w: bits 2w + 1 to 2w + 16 of the digit masks, from the
+  // lanes of weigh().
+  alignas(64) unsigned char odd_window[64];
 };
 
 constexpr window_table make_window_table() {
@@ -124,15 +127,36 @@ constexpr window_table make_window_table() {
   for (unsigned i = 0; i < 64; ++i) {
     t.qword_from[i] = static_cast<unsigned char>(i / 8 + i % 8);
     t.bits_from[i] = static_cast<unsigned char>(i % 8);
-    t.bits_from_7[i] = static_cast<unsigned char>(i % 8 + 7);
     t.byte_index[i] = static_cast<unsigned char>(i);
     t.window_in_block[i] = static_cast<unsigned char>(i <= 56 ? 0xff : 0xff >> (i - 56));
     t.to_end[i] = static_cast<unsigned char>(64 - i);
+    t.odd_window[i] = static_cast<unsigned char>((i % 8 & ~1u) + 1 + 8 * (i & 1));
   }
   return t;
 }
 
 constexpr window_table windows = make_window_table();
+
+// The weight of a pair of digits by the run r of its second byte, split in
+// two signed 16-bit halves, low + 2^16 high = 10^(r-1) mod 2^32. With r = 0
+// the second byte is no digit and the first, if a digit, ends its integer.
+struct pair_weight_table {
+  alignas(64) std::int16_t low[32], high[32];
+};
+
+constexpr pair_weight_table make_pair_weights() {
+  pair_weight_table t{};
+  std::uint32_t power = 1;
+  for (unsigned r = 0; r < 32; ++r) {
+    const auto low = static_cast<std::int16_t>(power & 0xffff);
+    t.low[r] = low;
+    t.high[r] = static_cast<std::int16_t>((power - static_cast<std::uint32_t>(low)) >> 16);
+    if (r != 0) power *= 10;
+  }
+  return t;
+}
+
+constexpr pair_weight_table pair_weights = make_pair_weights();
 
 __m512i load(const unsigned char* p) { return _mm512_load_si512(p); }
 
@@ -143,22 +167,23 @@ __m512i lanes16(const unsigned char* p) {
 struct avx512_blocks {
   struct constants {
     __m512i zero = splat('0'), below_class = splat(0x40), other_bit = splat(is_other);
-    __m512i seven = splat(7), fourteen = splat(14);
     __m512i class_of = load(class_table.data());
     __m512i reverse = load(transposes.reverse), one_hot = load(transposes.one_hot),
             by_class = load(transposes.by_class);
     __m512i pairs_low = _mm512_load_si512(transposes.pairs_low),
             pairs_high = _mm512_load_si512(transposes.pairs_high);
     __m512i ones_lo = load(trailing_ones.lo), ones_hi = load(trailing_ones.hi);
-    __m512i qword_from = load(windows.qword_from), bits_from = load(windows.bits_from),
-            bits_from_7 = load(windows.bits_from_7);
-    // Weight byte b for runs up to 15, in each 128-bit lane for byte shuffles.
-    __m512i weight[4] = {lanes16(weights.byte[0]), lanes16(weights.byte[1]), lanes16(weights.byte[2]),
-                         lanes16(weights.byte[3])};
+    __m512i qword_from = load(windows.qword_from), bits_from = load(windows.bits_from);
+    // Weight bytes 0 and 1 for runs up to 15, in each 128-bit lane for byte shuffles.
+    __m512i weight[2] = {lanes16(weights.byte[0]), lanes16(weights.byte[1])};
+    __m512i one = splat(1), ten = splat(10), odd_window = load(windows.odd_window);
+    __m512i one_word = _mm512_set1_epi16(1), sixteen = _mm512_set1_epi16(16);
+    __m512i pair_low = _mm512_load_si512(pair_weights.low), pair_high = _mm512_load_si512(pair_weights.high);
 
     constants() {
-      block::opaque(zero, below_class, other_bit, seven, fourteen, class_of, reverse, one_hot, by_class,
-                    pairs_low, pairs_high, ones_lo, ones_hi, qword_from, bits_from, bits_from_7);
+      block::opaque(zero, below_class, other_bit, class_of, reverse, one_hot, by_class, pairs_low, pairs_high,
+                    ones_lo, ones_hi, qword_from, bits_from, one, ten, odd_window, one_word, sixteen,
+                    pair_low, pair_high);
     }
   };
 
@@ -167,6 +192,8 @@ struct avx512_blocks {
     // wrap harmlessly, as only the sum mod 2^32 is wanted.
     __m512i byte[4] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
                        _mm512_setzero_si512()};
+    // Sums of digit pairs times the low and high halves of their weight.
+    __m512i pair_low = _mm512_setzero_si512(), pair_high = _mm512_setzero_si512();
   };
 
   static __m512i class_bytes(__m512i v, const constants& k) {
@@ -236,37 +263,46 @@ struct avx512_blocks {
     if constexpr ((Needs & block::has_negative) != 0)
       digit = _mm512_mask_sub_epi8(digit, m.negative[j], _mm512_setzero_si512(), digit);
 
-    // Run lengths, from each byte to the end of its run. Lane j of `lanes`
-    // holds bits 8j to 8j + 63 of this block's digit mask and the next's, so
-    // byte i of a window is bits i to i + 7 of them, and no run stops at the
-    // block's end. The trailing ones of 7 bits are the run where it is at
-    // most 6. In a group without runs over 5, weights are below 2^16; with
-    // none over 3, below 2^8.
+    // Lane j of `lanes` holds bits 8j to 8j + 63 of this block's digit mask
+    // and the next's, so a window read from byte i of a lane sees the digits
+    // from byte 8j + i on, and no run stops at the block's end.
     const __m512i lanes = _mm512_shuffle_epi8(
         _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pair(j)))), k.qword_from);
-    __m512i index =
-        _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from, lanes), k.ones_hi);
     if constexpr ((Needs & block::has_long) != 0) {
-      // Up to 14, from the next 7 bits too.
-      const __m512i far =
-          _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from_7, lanes), k.ones_hi);
-      index = _mm512_mask_add_epi8(index, _mm512_cmpeq_epi8_mask(index, k.seven), index, far);
-      if (_mm512_mask_cmpeq_epi8_mask(live, index, k.fourteen) != 0) [[unlikely]] {
-        index = long_runs(m.pair(j)[0], m.pair(j)[1]);
+      // Long integers go in pairs of digits, each weighed by the run from
+      // its second byte, 16 bits wide: exact up to 15, so runs of 16 and
+      // more take the slow path. The first byte counts ten times when the
+      // second is a digit too, and so of the same integer.
+      const __mmask64 tens = (m.pair(j)[0] >> 1) & 0x5555555555555555u;
+      const __m512i pair = _mm512_maddubs_epi16(_mm512_mask_blend_epi8(tens, k.one, k.ten), digit);
+      const __m512i window = _mm512_multishift_epi64_epi8(k.odd_window, lanes);
+      const __m512i run =
+          _mm512_popcnt_epi16(_mm512_andnot_si512(_mm512_add_epi16(window, k.one_word), window));
+      if (_mm512_cmpeq_epi16_mask(run, k.sixteen) != 0) [[unlikely]] {
+        const __m512i index = long_runs(m.pair(j)[0], m.pair(j)[1]);
         for (int b = 0; b < 4; ++b)
           acc.byte[b] =
               _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, load(weights.byte[b])), digit);
         return;
       }
+      acc.pair_low = _mm512_dpwssd_epi32(acc.pair_low, pair, _mm512_permutexvar_epi16(run, k.pair_low));
+      acc.pair_high = _mm512_dpwssd_epi32(acc.pair_high, pair, _mm512_permutexvar_epi16(run, k.pair_high));
+    } else {
+      // Shorter integers digit by digit: the trailing ones of 7 bits are the
+      // run where it is at most 6. In a group without runs over 5, weights
+      // are below 2^16; with none over 3, below 2^8. Each weight byte times
+      // the signed digits, four bytes to a 32-bit lane.
+      const __m512i index =
+          _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from, lanes), k.ones_hi);
+      constexpr int planes = (Needs & block::has_medium) != 0 ? 2 : 1;
+      for (int b = 0; b < planes; ++b)
+        acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_shuffle_epi8(k.weight[b], index), digit);
     }
-    // Each weight byte times the signed digits, four bytes to a 32-bit lane.
-    constexpr int planes = (Needs & block::has_long) != 0 ? 4 : (Needs & block::has_medium) != 0 ? 2 : 1;
-    for (int b = 0; b < planes; ++b)
-      acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_shuffle_epi8(k.weight[b], index), digit);
   }
 
   static std::uint32_t total(const accumulators& acc) {
-    std::uint32_t sum = 0;
+    auto sum = static_cast<std::uint32_t>(_mm512_reduce_add_epi32(acc.pair_low)) +
+               (static_cast<std::uint32_t>(_mm512_reduce_add_epi32(acc.pair_high)) << 16);
     for (int b = 0; b < 4; ++b)
       sum += static_cast<std::uint32_t>(_mm512_reduce_add_epi32(acc.byte[b])) << (8 * b);
     return sum;
