@@ -217,28 +217,44 @@ template <class Kernel>
 
 // Runs `count` blocks from p, each seeing the digits of the next (so the
 // block at p + 64 * count must be readable). True when the list ends. Whole
-// groups keep their classes in registers, each group classified before the
-// rules of the one before run, so that the rules never wait for it.
+// groups keep their classes in registers and go through three stages at
+// once: one group is classified while the one before it goes through the
+// rules and the one before that is weighed.
 template <class Kernel>
 [[gnu::always_inline]] static inline bool sum_blocks_in_lanes(const unsigned char* p, std::size_t count,
                                                               carry& s, typename Kernel::accumulators& acc,
                                                               const typename Kernel::constants& k) {
   const std::size_t groups = count / group_blocks;
   if (groups != 0) {
-    group_classes now = Kernel::classify_group(p, k);
-    for (std::size_t g = 0; g < groups; ++g, p += 64 * group_blocks) {
-      group_classes next;
+    // The classes of the group after `now` (or, past the last group, the
+    // digits of the block after it).
+    auto classify_after = [&](std::size_t g) {
+      const unsigned char* q = p + 64 * group_blocks * (g + 1);
+      group_classes c;
       if (g + 1 < groups)
-        next = Kernel::classify_group(p + 64 * group_blocks, k);
+        c = Kernel::classify_group(q, k);
       else
-        next.digit =
-            _mm512_set1_epi64(static_cast<long long>(Kernel::classify(p + 64 * group_blocks, k).digit));
-      group_masks m;
-      const bool ended = plan_lanes(now, _mm512_alignr_epi64(next.digit, now.digit, 1), group_blocks, s, m);
-      weigh_group<Kernel>(p, m, group_blocks, acc, k);
+        c.digit = _mm512_set1_epi64(static_cast<long long>(Kernel::classify(q, k).digit));
+      return c;
+    };
+    group_masks m[2];
+    group_classes now = Kernel::classify_group(p, k), next = classify_after(0);
+    bool ended = plan_lanes(now, _mm512_alignr_epi64(next.digit, now.digit, 1), group_blocks, s, m[0]);
+    for (std::size_t g = 0; g < groups; ++g) {
+      // The rules of the next group run before this one is weighed, so that
+      // their chain of carries overlaps the weighing.
+      bool next_ended = false;
+      if (!ended && g + 1 < groups) {
+        now = next;
+        next = classify_after(g + 1);
+        next_ended =
+            plan_lanes(now, _mm512_alignr_epi64(next.digit, now.digit, 1), group_blocks, s, m[(g + 1) & 1]);
+      }
+      weigh_group<Kernel>(p + 64 * group_blocks * g, m[g & 1], group_blocks, acc, k);
       if (ended) return true;
-      now = next;
+      ended = next_ended;
     }
+    p += 64 * group_blocks * groups;
   }
   const auto rest = static_cast<unsigned>(count % group_blocks);
   return rest != 0 && sum_part_group<Kernel>(p, rest, s, acc, k);
