@@ -64,6 +64,7 @@ constexpr std::array<unsigned char, 64> make_class_table() {
 }
 
 alignas(64) constexpr std::array<unsigned char, 64> class_table = make_class_table();
+static_assert(class_table[0] == is_other, "bytes from 0x40 on are looked up as NUL");
 
 // For the transpose of a group's class bytes into masks.
 struct transpose_table {
@@ -166,7 +167,7 @@ __m512i lanes16(const unsigned char* p) {
 
 struct avx512_blocks {
   struct constants {
-    __m512i zero = splat('0'), below_class = splat(0x40), other_bit = splat(is_other);
+    __m512i zero = splat('0'), below_class = splat(0x40);
     __m512i class_of = load(class_table.data());
     __m512i reverse = load(transposes.reverse), one_hot = load(transposes.one_hot),
             by_class = load(transposes.by_class);
@@ -181,9 +182,9 @@ struct avx512_blocks {
     __m512i pair_low = _mm512_load_si512(pair_weights.low), pair_high = _mm512_load_si512(pair_weights.high);
 
     constants() {
-      block::opaque(zero, below_class, other_bit, class_of, reverse, one_hot, by_class, pairs_low, pairs_high,
-                    ones_lo, ones_hi, qword_from, bits_from, one, ten, odd_window, one_word, sixteen,
-                    pair_low, pair_high);
+      block::opaque(zero, below_class, class_of, reverse, one_hot, by_class, pairs_low, pairs_high, ones_lo,
+                    ones_hi, qword_from, bits_from, one, ten, odd_window, one_word, sixteen, pair_low,
+                    pair_high);
     }
   };
 
@@ -197,7 +198,10 @@ struct avx512_blocks {
   };
 
   static __m512i class_bytes(__m512i v, const constants& k) {
-    return _mm512_mask_permutexvar_epi8(k.other_bit, _mm512_cmplt_epu8_mask(v, k.below_class), v, k.class_of);
+    // Bytes from 0x40 on become 0x40, which the permute reads as entry 0,
+    // NUL's: other, as they are. An unsigned min costs less than a compare
+    // into a mask register.
+    return _mm512_permutexvar_epi8(_mm512_min_epu8(v, k.below_class), k.class_of);
   }
 
   static block::classes classify(const unsigned char* p, const constants& k) {
