@@ -17,6 +17,9 @@
 //                              m.pair(j)), the block being at p; Needs is
 //                              m.needs, what the group may have: negative
 //                              digits, runs over 3, runs over 5
+//   weigh_long_runs(p, m, count, acc, k)
+//                              after a group weighed with has_long: adds
+//                              what weigh left to it
 #pragma once
 
 #include <immintrin.h>
@@ -179,6 +182,7 @@ template <class Kernel, unsigned Needs>
                                                        const typename Kernel::constants& k) {
 #pragma GCC unroll 1
   for (unsigned j = 0; j < count; ++j) Kernel::template weigh<Needs>(p + 64 * j, m, j, acc, k);
+  if constexpr ((Needs & has_long) != 0) Kernel::weigh_long_runs(p, m, count, acc, k);
 }
 
 // The weighing is picked once per group, on what is usually alike all

@@ -141,6 +141,7 @@ constexpr window_table windows = make_window_table();
 // The weight of a pair of digits by the run r of its second byte, split in
 // two signed 16-bit halves, low + 2^16 high = 10^(r-1) mod 2^32. With r = 0
 // the second byte is no digit and the first, if a digit, ends its integer.
+// Runs from 16 on, not exact, weigh 0.
 struct pair_weight_table {
   alignas(64) std::int16_t low[32], high[32];
 };
@@ -148,7 +149,7 @@ struct pair_weight_table {
 constexpr pair_weight_table make_pair_weights() {
   pair_weight_table t{};
   std::uint32_t power = 1;
-  for (unsigned r = 0; r < 32; ++r) {
+  for (unsigned r = 0; r < 16; ++r) {
     const auto low = static_cast<std::int16_t>(power & 0xffff);
     t.low[r] = low;
     t.high[r] = static_cast<std::int16_t>((power - static_cast<std::uint32_t>(low)) >> 16);
@@ -195,6 +196,8 @@ struct avx512_blocks {
                        _mm512_setzero_si512()};
     // Sums of digit pairs times the low and high halves of their weight.
     __m512i pair_low = _mm512_setzero_si512(), pair_high = _mm512_setzero_si512();
+    // The longest pair run weighed since the last check, up to 16.
+    __m512i longest = _mm512_setzero_si512();
   };
 
   static __m512i class_bytes(__m512i v, const constants& k) {
@@ -259,36 +262,44 @@ struct avx512_blocks {
     return _mm512_min_epu8(runs, splat(block::weighted_places + 1));
   }
 
+  // The block's live digits, signed when the group has negative integers.
+  template <unsigned Needs>
+  static __m512i signed_digits(const unsigned char* p, const block::group_masks& m, unsigned j,
+                               const constants& k) {
+    const __m512i digit = _mm512_maskz_sub_epi8(m.live[j], _mm512_loadu_si512(p), k.zero);
+    if constexpr ((Needs & block::has_negative) == 0) return digit;
+    return _mm512_mask_sub_epi8(digit, m.negative[j], _mm512_setzero_si512(), digit);
+  }
+
+  // Lane j holds bits 8j to 8j + 63 of the block's digit mask and the
+  // next's, so a window read from byte i of a lane sees the digits from byte
+  // 8j + i on, and no run stops at the block's end.
+  static __m512i digit_lanes(const block::group_masks& m, unsigned j, const constants& k) {
+    return _mm512_shuffle_epi8(
+        _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pair(j)))), k.qword_from);
+  }
+
+  // The run from the second byte of each pair of bytes, in its 16-bit lane:
+  // the trailing ones of a 16-bit window, so 16 stands for 16 or more.
+  static __m512i pair_runs(__m512i lanes, const constants& k) {
+    const __m512i window = _mm512_multishift_epi64_epi8(k.odd_window, lanes);
+    return _mm512_popcnt_epi16(_mm512_andnot_si512(_mm512_add_epi16(window, k.one_word), window));
+  }
+
   template <unsigned Needs>
   static void weigh(const unsigned char* p, const block::group_masks& m, unsigned j, accumulators& acc,
                     const constants& k) {
-    const __mmask64 live = m.live[j];
-    __m512i digit = _mm512_maskz_sub_epi8(live, _mm512_loadu_si512(p), k.zero);
-    if constexpr ((Needs & block::has_negative) != 0)
-      digit = _mm512_mask_sub_epi8(digit, m.negative[j], _mm512_setzero_si512(), digit);
-
-    // Lane j of `lanes` holds bits 8j to 8j + 63 of this block's digit mask
-    // and the next's, so a window read from byte i of a lane sees the digits
-    // from byte 8j + i on, and no run stops at the block's end.
-    const __m512i lanes = _mm512_shuffle_epi8(
-        _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pair(j)))), k.qword_from);
+    const __m512i digit = signed_digits<Needs>(p, m, j, k);
+    const __m512i lanes = digit_lanes(m, j, k);
     if constexpr ((Needs & block::has_long) != 0) {
       // Long integers go in pairs of digits, each weighed by the run from
-      // its second byte, 16 bits wide: exact up to 15, so runs of 16 and
-      // more take the slow path. The first byte counts ten times when the
-      // second is a digit too, and so of the same integer.
+      // its second byte. The first byte counts ten times when the second is
+      // a digit too, and so of the same integer. Pairs with runs of 16 and
+      // more weigh 0 here, and are left to weigh_long_runs.
       const __mmask64 tens = (m.pair(j)[0] >> 1) & 0x5555555555555555u;
       const __m512i pair = _mm512_maddubs_epi16(_mm512_mask_blend_epi8(tens, k.one, k.ten), digit);
-      const __m512i window = _mm512_multishift_epi64_epi8(k.odd_window, lanes);
-      const __m512i run =
-          _mm512_popcnt_epi16(_mm512_andnot_si512(_mm512_add_epi16(window, k.one_word), window));
-      if (_mm512_cmpeq_epi16_mask(run, k.sixteen) != 0) [[unlikely]] {
-        const __m512i index = long_runs(m.pair(j)[0], m.pair(j)[1]);
-        for (int b = 0; b < 4; ++b)
-          acc.byte[b] =
-              _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, load(weights.byte[b])), digit);
-        return;
-      }
+      const __m512i run = pair_runs(lanes, k);
+      acc.longest = _mm512_max_epu16(acc.longest, run);
       acc.pair_low = _mm512_dpwssd_epi32(acc.pair_low, pair, _mm512_permutexvar_epi16(run, k.pair_low));
       acc.pair_high = _mm512_dpwssd_epi32(acc.pair_high, pair, _mm512_permutexvar_epi16(run, k.pair_high));
     } else {
@@ -301,6 +312,26 @@ struct avx512_blocks {
       constexpr int planes = (Needs & block::has_medium) != 0 ? 2 : 1;
       for (int b = 0; b < planes; ++b)
         acc.byte[b] = _mm512_dpbusd_epi32(acc.byte[b], _mm512_shuffle_epi8(k.weight[b], index), digit);
+    }
+  }
+
+  // After a group weighed in pairs: weighs exactly the pairs left out for
+  // runs of 16 and more, in the rare group that has them. One check a group
+  // costs less than one a block.
+  static void weigh_long_runs(const unsigned char* p, const block::group_masks& m, unsigned count,
+                              accumulators& acc, const constants& k) {
+    if (_mm512_cmpeq_epi16_mask(acc.longest, k.sixteen) == 0) [[likely]]
+      return;
+    acc.longest = _mm512_setzero_si512();
+    for (unsigned j = 0; j < count; ++j, p += 64) {
+      const __mmask32 left_out = _mm512_cmpeq_epi16_mask(pair_runs(digit_lanes(m, j, k), k), k.sixteen);
+      if (left_out == 0) continue;
+      const __m512i digit =
+          _mm512_and_si512(signed_digits<block::has_negative>(p, m, j, k), _mm512_movm_epi16(left_out));
+      const __m512i index = long_runs(m.pair(j)[0], m.pair(j)[1]);
+      for (int b = 0; b < 4; ++b)
+        acc.byte[b] =
+            _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, load(weights.byte[b])), digit);
     }
   }
 
