@@ -42,7 +42,8 @@ struct avx2_blocks {
     __m256i zero = splat('0'), digit_bias = splat(0x7f - '9'), digit_floor = splat(0x7f - 10);
     __m256i blank_bias = splat(0x7f - '\r'), blank_floor = splat(0x7f - 5);
     __m256i minus = splat('-'), plus = splat('+'), space = splat(' '), comma = splat(',');
-    __m256i five = splat(5), fifteen = splat(15), thirty_one = splat(31), ones16 = _mm256_set1_epi16(1);
+    __m256i five = splat(5), fifteen = splat(15), thirty_one = splat(31), ones16 = _mm256_set1_epi16(1),
+            shift8 = _mm256_set1_epi16(256);
     // Byte i holds 128 - i: a non-digit's mark. A digit's run, the count of
     // digits from it to the end of its integer, is its mark less that of the
     // first non-digit after it (0 at position 128).
@@ -85,10 +86,10 @@ struct avx2_blocks {
   };
 
   struct accumulators {
-    // Sums of digit times weight byte, one per byte of the weight. Bytes 2
-    // and 3 are needed only mod 2^16 and 2^8, so they stay in 16-bit lanes.
-    __m256i byte[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
-                       _mm256_setzero_si256()};
+    // Sums of digit times weight, the low two bytes of the weight in 32-bit
+    // lanes and the high two, needed only mod 2^16, in 16-bit lanes: two
+    // sums leave the vector registers free for the rest.
+    __m256i low = _mm256_setzero_si256(), high = _mm256_setzero_si256();
   };
 
   // Folds the signed digits with their runs (0 for no digit) into the sums,
@@ -114,12 +115,10 @@ struct avx2_blocks {
       return _mm256_add_epi16(_mm256_maddubs_epi16(weight(b, run.lo), digit.lo),
                               _mm256_maddubs_epi16(weight(b, run.hi), digit.hi));
     };
-    acc.byte[0] = _mm256_add_epi32(acc.byte[0], _mm256_madd_epi16(product(0), k.ones16));
-    acc.byte[1] = _mm256_add_epi32(acc.byte[1], _mm256_madd_epi16(product(1), k.ones16));
-    if constexpr (Most > 5) {
-      acc.byte[2] = _mm256_add_epi16(acc.byte[2], product(2));
-      acc.byte[3] = _mm256_add_epi16(acc.byte[3], product(3));
-    }
+    acc.low = _mm256_add_epi32(acc.low, _mm256_add_epi32(_mm256_madd_epi16(product(0), k.ones16),
+                                                         _mm256_madd_epi16(product(1), k.shift8)));
+    if constexpr (Most > 5)
+      acc.high = _mm256_add_epi16(acc.high, _mm256_add_epi16(product(2), _mm256_slli_epi16(product(3), 8)));
   }
 
   [[gnu::always_inline]] static block::classes classify(const unsigned char* p, const constants& k) {
@@ -217,9 +216,7 @@ struct avx2_blocks {
       return static_cast<std::uint32_t>(_mm_cvtsi128_si32(s));
     };
     const __m256i ones16 = _mm256_set1_epi16(1);
-    return lanes(acc.byte[0]) + (lanes(acc.byte[1]) << 8) +
-           (lanes(_mm256_madd_epi16(acc.byte[2], ones16)) << 16) +
-           (lanes(_mm256_madd_epi16(acc.byte[3], ones16)) << 24);
+    return lanes(acc.low) + (lanes(_mm256_madd_epi16(acc.high, ones16)) << 16);
   }
 };
 
