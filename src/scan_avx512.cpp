@@ -40,39 +40,47 @@ __m512i shift_down(__m512i x) {
   }
 }
 
-// Class bits of the bytes below 0x40, looked up by one byte permute; every
-// byte from 0x40 on is other. Bit b is the mask of lane b after transposing.
-enum : unsigned char {
-  is_digit = 1,
-  is_minus = 2,
-  is_sign = 4,
-  is_separator = 8,
-  is_comma = 16,
-  is_other = 32
-};
+// Four class bits for the bytes below 0x40, looked up by one byte permute;
+// every byte from 0x40 on is other, in none of the classes. Minus, comma
+// and blanks share one bit, "tail", which with the others tells all apart
+// (block::classes::of): four bits let two blocks share one class byte, the
+// second block's bits four places up.
+enum : unsigned char { is_digit = 1, is_separator = 2, is_sign = 4, is_tail = 8 };
 
-constexpr std::array<unsigned char, 64> make_class_table() {
+constexpr std::array<unsigned char, 64> make_class_table(unsigned shift) {
   std::array<unsigned char, 64> t{};
-  for (auto& c : t) c = is_other;
-  for (int c = '0'; c <= '9'; ++c) t[c] = is_digit;
-  t['-'] = is_minus | is_sign;
-  t['+'] = is_sign;
-  t[' '] = is_separator;
-  t[','] = is_separator | is_comma;
-  for (int c = '\t'; c <= '\r'; ++c) t[c] = 0;
+  auto set = [&](int c, unsigned bits) {
+    t[static_cast<std::size_t>(c)] = static_cast<unsigned char>(bits << shift);
+  };
+  for (int c = '0'; c <= '9'; ++c) set(c, is_digit);
+  set('-', is_sign | is_tail);
+  set('+', is_sign);
+  set(' ', is_separator);
+  set(',', is_separator | is_tail);
+  for (int c = '\t'; c <= '\r'; ++c) set(c, is_tail);
   return t;
 }
 
-alignas(64) constexpr std::array<unsigned char, 64> class_table = make_class_table();
-static_assert(class_table[0] == is_other, "bytes from 0x40 on are looked up as NUL");
+struct class_tables {
+  alignas(64) std::array<unsigned char, 64> low = make_class_table(0), high = make_class_table(4);
+};
+
+constexpr class_tables class_table{};
+static_assert(class_table.low[0] == 0, "bytes from 0x40 on are looked up as NUL, which is other");
+
+// The block's classes from its four masks.
+block::classes classes_of(std::uint64_t digit, std::uint64_t separator, std::uint64_t sign,
+                          std::uint64_t tail) {
+  return block::classes::of(digit, sign & tail, sign, separator, separator & tail, tail);
+}
 
 // For the transpose of a group's class bytes into masks.
 struct transpose_table {
-  alignas(64) unsigned char reverse[64];    // the bytes of each 64-bit lane in reverse order
-  alignas(64) unsigned char one_hot[64];    // byte i of each lane: bit i
-  alignas(64) unsigned char by_class[64];   // lane b: byte b of each lane
-  alignas(64) std::uint64_t pairs_low[8];   // lanes 0 and 1 of each half of two vectors
-  alignas(64) std::uint64_t pairs_high[8];  // lanes 2 and 3 of each half of two vectors
+  alignas(64) unsigned char reverse[64];   // the bytes of each 64-bit lane in reverse order
+  alignas(64) unsigned char one_hot[64];   // byte i of each lane: bit i
+  alignas(64) unsigned char by_class[64];  // lane b: byte b of each lane
+  // Class lanes b and b + 4 of two vectors, then b + 1 and b + 5: b = 0, 2.
+  alignas(64) std::uint64_t gather[2][8];
 };
 
 constexpr transpose_table make_transpose_table() {
@@ -82,11 +90,8 @@ constexpr transpose_table make_transpose_table() {
     t.one_hot[i] = static_cast<unsigned char>(1u << (i & 7));
     t.by_class[i] = static_cast<unsigned char>(8 * (i & 7) + i / 8);
   }
-  const std::uint64_t low[8] = {0, 1, 8, 9, 4, 5, 12, 13}, high[8] = {2, 3, 10, 11, 6, 7, 14, 15};
-  for (unsigned i = 0; i < 8; ++i) {
-    t.pairs_low[i] = low[i];
-    t.pairs_high[i] = high[i];
-  }
+  for (unsigned b = 0; b < 2; ++b)
+    for (unsigned i = 0; i < 8; ++i) t.gather[b][i] = 2 * b + i / 4 + 4 * (i % 2) + 8 * (i / 2 % 2);
   return t;
 }
 
@@ -169,11 +174,11 @@ __m512i lanes16(const unsigned char* p) {
 struct avx512_blocks {
   struct constants {
     __m512i zero = splat('0'), below_class = splat(0x40);
-    __m512i class_of = load(class_table.data());
+    __m512i class_low = load(class_table.low.data()), class_high = load(class_table.high.data());
     __m512i reverse = load(transposes.reverse), one_hot = load(transposes.one_hot),
             by_class = load(transposes.by_class);
-    __m512i pairs_low = _mm512_load_si512(transposes.pairs_low),
-            pairs_high = _mm512_load_si512(transposes.pairs_high);
+    __m512i gather01 = _mm512_load_si512(transposes.gather[0]),
+            gather23 = _mm512_load_si512(transposes.gather[1]);
     __m512i ones_lo = load(trailing_ones.lo), ones_hi = load(trailing_ones.hi);
     __m512i qword_from = load(windows.qword_from), bits_from = load(windows.bits_from);
     // Weight bytes 0 and 1 for runs up to 15, in each 128-bit lane for byte shuffles.
@@ -183,9 +188,9 @@ struct avx512_blocks {
     __m512i pair_low = _mm512_load_si512(pair_weights.low), pair_high = _mm512_load_si512(pair_weights.high);
 
     constants() {
-      block::opaque(zero, below_class, class_of, reverse, one_hot, by_class, pairs_low, pairs_high, ones_lo,
-                    ones_hi, qword_from, bits_from, one, ten, odd_window, one_word, sixteen, pair_low,
-                    pair_high);
+      block::opaque(zero, below_class, class_low, class_high, reverse, one_hot, by_class, gather01, gather23,
+                    ones_lo, ones_hi, qword_from, bits_from, one, ten, odd_window, one_word, sixteen,
+                    pair_low, pair_high);
     }
   };
 
@@ -200,45 +205,49 @@ struct avx512_blocks {
     __m512i longest = _mm512_setzero_si512();
   };
 
-  static __m512i class_bytes(__m512i v, const constants& k) {
-    // Bytes from 0x40 on become 0x40, which the permute reads as entry 0,
-    // NUL's: other, as they are. An unsigned min costs less than a compare
-    // into a mask register.
-    return _mm512_permutexvar_epi8(_mm512_min_epu8(v, k.below_class), k.class_of);
+  // Bytes from 0x40 on become 0x40, which the permute reads as entry 0,
+  // NUL's: other, as they are. An unsigned min costs less than a compare
+  // into a mask register.
+  static __m512i class_bytes(__m512i v, __m512i table, const constants& k) {
+    return _mm512_permutexvar_epi8(_mm512_min_epu8(v, k.below_class), table);
   }
 
   static block::classes classify(const unsigned char* p, const constants& k) {
-    const __m512i c = class_bytes(_mm512_loadu_si512(p), k);
+    const __m512i c = class_bytes(_mm512_loadu_si512(p), k.class_low, k);
     auto has = [&c](int bits) { return _mm512_test_epi8_mask(c, splat(bits)); };
-    return {has(is_digit), has(is_minus), has(is_sign), has(is_separator), has(is_comma), has(is_other)};
+    return classes_of(has(is_digit), has(is_separator), has(is_sign), has(is_tail));
   }
 
   // The classes of eight blocks, lane j for block j, with no mask register
-  // in between: class bytes with each 64-bit lane reversed; the bit matrix
-  // of each lane transposed (a GF(2) affine map with the lane as the matrix),
-  // so that byte b of lane q is class b of bytes 8q to 8q + 7; then those
-  // bytes gathered by class, and the 8 x 8 lanes of the eight blocks
-  // transposed.
+  // in between. Two blocks share each class byte. The bit matrix of each
+  // 64-bit lane (its bytes in reverse order) is transposed by a GF(2)
+  // affine map with the lane as the matrix, so that byte b of lane q holds
+  // class bit b of bytes 8q to 8q + 7; those bytes gathered by class bit
+  // make lane b the mask of class b of the first block and lane b + 4 that
+  // of the second. Then the lanes of the eight blocks are gathered by class.
   static block::group_classes classify_group(const unsigned char* p, const constants& k) {
-    __m512i u[8];
-    for (int j = 0; j < 8; ++j) {
-      const __m512i c = class_bytes(_mm512_shuffle_epi8(_mm512_loadu_si512(p + 64 * j), k.reverse), k);
-      u[j] = _mm512_permutexvar_epi8(k.by_class, _mm512_gf2p8affine_epi64_epi8(k.one_hot, c, 0));
+    __m512i u[4];
+    for (int h = 0; h < 4; ++h) {
+      const __m512i c = _mm512_or_si512(class_bytes(_mm512_loadu_si512(p + 128 * h), k.class_low, k),
+                                        class_bytes(_mm512_loadu_si512(p + 128 * h + 64), k.class_high, k));
+      u[h] = _mm512_permutexvar_epi8(
+          k.by_class, _mm512_gf2p8affine_epi64_epi8(k.one_hot, _mm512_shuffle_epi8(c, k.reverse), 0));
     }
-    __m512i pair[8], quad[8];
-    for (int r = 0; r < 8; r += 2) {
-      pair[r] = _mm512_unpacklo_epi64(u[r], u[r + 1]);
-      pair[r + 1] = _mm512_unpackhi_epi64(u[r], u[r + 1]);
-    }
-    for (int r : {0, 1, 4, 5}) {
-      quad[r] = _mm512_permutex2var_epi64(pair[r], k.pairs_low, pair[r + 2]);
-      quad[r + 2] = _mm512_permutex2var_epi64(pair[r], k.pairs_high, pair[r + 2]);
-    }
-    auto lane = [&quad](int b) {
-      return b < 4 ? _mm512_shuffle_i64x2(quad[b], quad[b + 4], 0x44)
-                   : _mm512_shuffle_i64x2(quad[b - 4], quad[b], 0xee);
-    };
-    return {lane(0), lane(1), lane(2), lane(3), lane(4), lane(5)};
+    // Classes b and b + 1 of blocks 0 to 3, then of blocks 4 to 7.
+    const __m512i first01 = _mm512_permutex2var_epi64(u[0], k.gather01, u[1]),
+                  last01 = _mm512_permutex2var_epi64(u[2], k.gather01, u[3]),
+                  first23 = _mm512_permutex2var_epi64(u[0], k.gather23, u[1]),
+                  last23 = _mm512_permutex2var_epi64(u[2], k.gather23, u[3]);
+    const __m512i digit = _mm512_shuffle_i64x2(first01, last01, 0x44),
+                  separator = _mm512_shuffle_i64x2(first01, last01, 0xee),
+                  sign = _mm512_shuffle_i64x2(first23, last23, 0x44),
+                  tail = _mm512_shuffle_i64x2(first23, last23, 0xee);
+    return {digit,
+            _mm512_and_si512(sign, tail),
+            sign,
+            separator,
+            _mm512_and_si512(separator, tail),
+            _mm512_ternarylogic_epi64(_mm512_or_si512(digit, tail), sign, separator, 0x01)};
   }
 
   // Run lengths of 14 and more, exactly: runs within the block by doubling,
