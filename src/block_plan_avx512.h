@@ -37,7 +37,8 @@ namespace block {
 inline constexpr unsigned group_blocks = 8;
 
 // One group's masks, lane j for the block at p + 64 j; digit[group_blocks]
-// is the block after the group. The rules fill live, negative and pairs.
+// is the block after the group. The rules fill live and negative, and the
+// digits (those of whole groups come to them in registers).
 struct group_masks {
   alignas(64) std::uint64_t digit[2 * group_blocks];
   alignas(64) std::uint64_t minus[group_blocks];
@@ -47,15 +48,13 @@ struct group_masks {
   alignas(64) std::uint64_t other[group_blocks];
   alignas(64) std::uint64_t live[group_blocks];
   alignas(64) std::uint64_t negative[group_blocks];
-  // Block j's digits, then the next block's, side by side: see pair().
-  alignas(64) std::uint64_t pairs[2 * group_blocks];
   // What the group's weighing needs: has_negative when some block has
   // negative digits, has_medium when some has a run of 4 digits or more,
   // has_long (with has_medium) when some has a run of 6 or more.
   unsigned needs;
 
   // The digit masks of block j and of the block after it, 16 bytes.
-  const std::uint64_t* pair(unsigned j) const { return pairs + (j & 1) * group_blocks + (j & ~1u); }
+  const std::uint64_t* pair(unsigned j) const { return digit + j; }
 };
 
 // A group's classes, lane j for block j (AVX-512 F).
@@ -80,7 +79,7 @@ inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
 
 // The rules for the `count` blocks of c (lanes from `count` on are all 0),
 // with next_d the digits of the block after each; fills m.live, m.negative
-// and m.pairs and leaves the carry after the last block.
+// and m.digit and leaves the carry after the last block.
 // True when the list ends in the group.
 [[gnu::always_inline]] static inline bool plan_lanes(const group_classes& c, __m512i next_d, unsigned count,
                                                      carry& s, group_masks& m) {
@@ -137,8 +136,8 @@ inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
   m.needs = (_mm512_test_epi64_mask(negatives, negatives) != 0 ? has_negative : 0) |
             (_mm512_test_epi64_mask(four, four) != 0 ? has_medium : 0) |
             (_mm512_test_epi64_mask(six, six) != 0 ? has_long : 0);
-  _mm512_store_si512(m.pairs, _mm512_unpacklo_epi64(d, next_d));
-  _mm512_store_si512(m.pairs + group_blocks, _mm512_unpackhi_epi64(d, next_d));
+  _mm512_store_si512(m.digit, d);
+  _mm512_storeu_si512(m.digit + 1, next_d);
   return stopped != 0;
 }
 
