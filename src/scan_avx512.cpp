@@ -285,7 +285,7 @@ struct avx512_blocks {
   // 8j + i on, and no run stops at the block's end.
   static __m512i digit_lanes(const block::group_masks& m, unsigned j, const constants& k) {
     return _mm512_shuffle_epi8(
-        _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pair(j)))), k.qword_from);
+        _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.pair(j)))), k.qword_from);
   }
 
   // The run from the second byte of each pair of bytes, in its 16-bit lane:
@@ -344,12 +344,19 @@ struct avx512_blocks {
     }
   }
 
+  // All in vector lanes, which wrap: _mm512_reduce_add_epi32 adds as int,
+  // whose overflow is undefined.
   static std::uint32_t total(const accumulators& acc) {
-    auto sum = static_cast<std::uint32_t>(_mm512_reduce_add_epi32(acc.pair_low)) +
-               (static_cast<std::uint32_t>(_mm512_reduce_add_epi32(acc.pair_high)) << 16);
-    for (int b = 0; b < 4; ++b)
-      sum += static_cast<std::uint32_t>(_mm512_reduce_add_epi32(acc.byte[b])) << (8 * b);
-    return sum;
+    __m512i sum = _mm512_add_epi32(acc.pair_low, _mm512_slli_epi32(acc.pair_high, 16));
+    sum = _mm512_add_epi32(sum, acc.byte[0]);
+    sum = _mm512_add_epi32(sum, _mm512_slli_epi32(acc.byte[1], 8));
+    sum = _mm512_add_epi32(sum, _mm512_slli_epi32(acc.byte[2], 16));
+    sum = _mm512_add_epi32(sum, _mm512_slli_epi32(acc.byte[3], 24));
+    const __m256i half = _mm256_add_epi32(_mm512_castsi512_si256(sum), _mm512_extracti64x4_epi64(sum, 1));
+    __m128i quarter = _mm_add_epi32(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1));
+    quarter = _mm_add_epi32(quarter, _mm_shuffle_epi32(quarter, 0x4e));
+    quarter = _mm_add_epi32(quarter, _mm_shuffle_epi32(quarter, 0xb1));
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(quarter));
   }
 };
 
