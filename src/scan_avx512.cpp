@@ -250,9 +250,9 @@ struct avx512_blocks {
             _mm512_ternarylogic_epi64(_mm512_or_si512(digit, tail), sign, separator, 0x01)};
   }
 
-  // Run lengths of 14 and more, exactly: runs within the block by doubling,
+  // Every byte's run, exactly, up to 33: runs within the block by doubling,
   // then the run at the start of the next block added to those that reach
-  // its end. Only integers of 14 digits and more come here.
+  // its end. Only blocks with integers of 16 digits and more come here.
   [[gnu::noinline]] static __m512i long_runs(std::uint64_t digit, std::uint64_t next_digit) {
     const __m512i window =
         _mm512_and_si512(_mm512_multishift_epi64_epi8(load(windows.byte_index),
