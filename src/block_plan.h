@@ -166,26 +166,40 @@ template <class Kernel, class Run>
   return {ended ? n : pos, ended};
 }
 
-// Runs a kernel over one chunk. `Kernel` provides:
+// Runs a kernel over one chunk with `run(p, count, s, acc, k)`, which runs
+// `count` blocks from p as sum_blocks does, and `rest`, which does the same
+// for the at most two blocks at the end of the chunk. `Kernel` provides:
 //   constants                  vectors made once per chunk
 //   accumulators               the running sums, in vector registers
-//   classify(p, k)             the classes of the block at p
-//   weigh(p, plan, acc, k)     adds the block's live digits at their weights
 //   total(acc)                 the accumulated sum, mod 2^32
-template <class Kernel>
-[[gnu::always_inline]] static inline chunk_result sum_chunk(sum_carry& c, const unsigned char* p,
-                                                            std::size_t n, bool eof) {
+// and what `run` and `rest` need of it.
+template <class Kernel, class Run, class Rest>
+[[gnu::always_inline]] static inline chunk_result sum_chunk_with(sum_carry& c, const unsigned char* p,
+                                                                 std::size_t n, bool eof, Run run,
+                                                                 Rest rest) {
   if (c.state.at == phase::ended) return {n, true};
   const typename Kernel::constants k;
   typename Kernel::accumulators acc;
   carry s = carry_from(c.state);
   // Whole blocks with a whole block after them.
-  std::size_t pos = n >= 128 ? (n - 64) / 64 * 64 : 0;
-  bool ended = pos != 0 && sum_blocks<Kernel>(p, pos / 64, s, acc, k);
+  const std::size_t pos = n >= 128 ? (n - 64) / 64 * 64 : 0;
+  const bool ended = pos != 0 && run(p, pos / 64, s, acc, k);
   return finish_chunk<Kernel>(c, p, n, pos, eof, ended, s, acc,
-                              [&k](const unsigned char* q, std::size_t count, carry& t, auto& a) {
-                                return sum_blocks<Kernel>(q, count, t, a, k);
+                              [&k, &rest](const unsigned char* q, std::size_t count, carry& t, auto& a) {
+                                return rest(q, count, t, a, k);
                               });
+}
+
+// sum_chunk_with block by block. `Kernel` also provides:
+//   classify(p, k)             the classes of the block at p
+//   weigh(p, plan, acc, k)     adds the block's live digits at their weights
+template <class Kernel>
+[[gnu::always_inline]] static inline chunk_result sum_chunk(sum_carry& c, const unsigned char* p,
+                                                            std::size_t n, bool eof) {
+  const auto blocks = [](const unsigned char* q, std::size_t count, carry& t, auto& a, const auto& k) {
+    return sum_blocks<Kernel>(q, count, t, a, k);
+  };
+  return sum_chunk_with<Kernel>(c, p, n, eof, blocks, blocks);
 }
 
 // Hides values from the optimizer. Vector constants then stay in registers:

@@ -267,19 +267,14 @@ template <class Kernel>
 template <class Kernel>
 [[gnu::always_inline]] static inline chunk_result sum_chunk_grouped(sum_carry& c, const unsigned char* p,
                                                                     std::size_t n, bool eof) {
-  if (c.state.at == phase::ended) return {n, true};
-  const typename Kernel::constants k;
-  typename Kernel::accumulators acc;
-  carry s = carry_from(c.state);
-  // Whole blocks with a whole block after them.
-  const std::size_t blocks = n >= 128 ? (n - 64) / 64 : 0;
-  const std::size_t pos = 64 * blocks;
-  const bool ended = sum_blocks_in_lanes<Kernel>(p, blocks, s, acc, k);
-  // The rest is at most two blocks.
-  return finish_chunk<Kernel>(c, p, n, pos, eof, ended, s, acc,
-                              [&k](const unsigned char* q, std::size_t count, carry& t, auto& a) {
-                                return sum_part_group<Kernel>(q, static_cast<unsigned>(count), t, a, k);
-                              });
+  return sum_chunk_with<Kernel>(
+      c, p, n, eof,
+      [](const unsigned char* q, std::size_t count, carry& t, auto& a, const auto& k) {
+        return sum_blocks_in_lanes<Kernel>(q, count, t, a, k);
+      },
+      [](const unsigned char* q, std::size_t count, carry& t, auto& a, const auto& k) {
+        return sum_part_group<Kernel>(q, static_cast<unsigned>(count), t, a, k);
+      });
 }
 
 }  // namespace block
