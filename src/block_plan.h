@@ -33,6 +33,14 @@ struct classes {
     const std::uint64_t sign = minus | plus, separator = space | comma;
     return {digit, minus, sign, separator, comma, ~(digit | sign | separator | blank)};
   }
+
+  // From four masks, where `tail` is minus, comma or blank: with sign and
+  // separator it tells minus from plus and comma from space, and only "none
+  // of the classes" counts of the blanks, so minus and comma may be among them.
+  static classes of_tail(std::uint64_t digit, std::uint64_t separator, std::uint64_t sign,
+                         std::uint64_t tail) {
+    return of(digit, sign & tail, sign, separator, separator & tail, tail);
+  }
 };
 
 // What the kernel's weighing part gets for one block.

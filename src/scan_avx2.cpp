@@ -138,9 +138,7 @@ struct avx2_blocks {
     const bytes64 tail = either(either(minus, comma), bytes64{blank(v.lo), blank(v.hi)});
     const std::uint64_t separator = to_mask(sepchar.lo, sepchar.hi), signs = to_mask(sign.lo, sign.hi);
     const std::uint64_t t = to_mask(tail.lo, tail.hi);
-    // Only "none of the classes" counts of the blanks, so minus and comma may be among them.
-    return block::classes::of(to_mask(is_digit.lo, is_digit.hi), signs & t, signs, separator, separator & t,
-                              t);
+    return block::classes::of_tail(to_mask(is_digit.lo, is_digit.hi), separator, signs, t);
   }
 
   [[gnu::always_inline]] static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc,

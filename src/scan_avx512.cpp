@@ -43,7 +43,7 @@ __m512i shift_down(__m512i x) {
 // Four class bits for the bytes below 0x40, looked up by one byte permute;
 // every byte from 0x40 on is other, in none of the classes. Minus, comma
 // and blanks share one bit, "tail", which with the others tells all apart
-// (block::classes::of): four bits let two blocks share one class byte, the
+// (block::classes::of_tail): four bits let two blocks share one class byte, the
 // second block's bits four places up.
 enum : unsigned char { is_digit = 1, is_separator = 2, is_sign = 4, is_tail = 8 };
 
@@ -67,12 +67,6 @@ struct class_tables {
 
 constexpr class_tables class_table{};
 static_assert(class_table.low[0] == 0, "bytes from 0x40 on are looked up as NUL, which is other");
-
-// The block's classes from its four masks.
-block::classes classes_of(std::uint64_t digit, std::uint64_t separator, std::uint64_t sign,
-                          std::uint64_t tail) {
-  return block::classes::of(digit, sign & tail, sign, separator, separator & tail, tail);
-}
 
 // For the transpose of a group's class bytes into masks.
 struct transpose_table {
@@ -215,7 +209,7 @@ struct avx512_blocks {
   static block::classes classify(const unsigned char* p, const constants& k) {
     const __m512i c = class_bytes(_mm512_loadu_si512(p), k.class_low, k);
     auto has = [&c](int bits) { return _mm512_test_epi8_mask(c, splat(bits)); };
-    return classes_of(has(is_digit), has(is_separator), has(is_sign), has(is_tail));
+    return block::classes::of_tail(has(is_digit), has(is_separator), has(is_sign), has(is_tail));
   }
 
   // The classes of eight blocks, lane j for block j, with no mask register
