@@ -77,18 +77,19 @@ void kernel_alone(benchmark::State& state, const intsum::kernel* k, intsum::benc
 }
 
 const bool registered = [] {
-  for (const intsum::kernel& k : intsum::all_kernels()) {
-    if (!k.supported()) continue;
-    for (intsum::bench::shape s : intsum::bench::all_shapes) {
-      std::string name = std::string("fold/") + k.name + "/" + intsum::bench::shape_name(s);
-      benchmark::RegisterBenchmark(name.c_str(), fold_memory, &k, s)->Unit(benchmark::kMillisecond);
-    }
-  }
-  for (const intsum::kernel& k : intsum::all_kernels()) {
-    if (!k.supported()) continue;
-    for (intsum::bench::shape s : intsum::bench::all_shapes) {
-      std::string name = std::string("kernel/") + k.name + "/" + intsum::bench::shape_name(s);
-      benchmark::RegisterBenchmark(name.c_str(), kernel_alone, &k, s)->Unit(benchmark::kMicrosecond);
+  struct family {
+    const char* prefix;
+    void (*run)(benchmark::State&, const intsum::kernel*, intsum::bench::shape);
+    benchmark::TimeUnit unit;
+  };
+  for (const family& f : {family{"fold/", fold_memory, benchmark::kMillisecond},
+                          family{"kernel/", kernel_alone, benchmark::kMicrosecond}}) {
+    for (const intsum::kernel& k : intsum::all_kernels()) {
+      if (!k.supported()) continue;
+      for (intsum::bench::shape s : intsum::bench::all_shapes) {
+        std::string name = std::string(f.prefix) + k.name + "/" + intsum::bench::shape_name(s);
+        benchmark::RegisterBenchmark(name.c_str(), f.run, &k, s)->Unit(f.unit);
+      }
     }
   }
   return true;

@@ -7,7 +7,7 @@
 // last stages see bytes, and no block waits on the one before.
 //
 // The kernel provides, besides constants, accumulators and total() as for
-// sum_chunk:
+// sum_chunk_with (block_plan.h):
 //   classify(p, k)             the classes of the block at p (block_plan.h)
 //   classify_group(p, k)       the classes of the eight blocks from p as
 //                              group_classes, lane j for block j
