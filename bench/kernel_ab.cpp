@@ -1,7 +1,7 @@
-// Two builds of the x86 vector kernels in one process, timed trial by trial
-// in turn on each shape, so that both see the same load on a shared
-// machine. Built by bench/kernel_ab.sh, which compiles each build's kernels
-// with the namespace renamed to intsum_a and intsum_b.
+// Two builds of the vector kernels in one process, timed trial by trial in
+// turn on each shape, so that both see the same load on a shared machine.
+// Built by bench/kernel_ab.sh, which compiles each build's kernels with the
+// namespace renamed to intsum_a and intsum_b.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,35 +14,39 @@
 #include "fold.h"
 #include "shapes.h"
 
-// Each build's kernels take its own types, laid out as intsum's.
-#define INTSUM_KERNELS_OF(ns)                                                   \
-  namespace ns {                                                                \
-  struct sum_carry;                                                             \
-  struct chunk_result;                                                          \
-  chunk_result sum_avx2(sum_carry&, const unsigned char*, std::size_t, bool);   \
-  chunk_result sum_avx512(sum_carry&, const unsigned char*, std::size_t, bool); \
+// Each build's sum of a whole input with one kernel (kernel_ab_side.cpp);
+// kernels.h, written by the script, names the kernels both builds have.
+using ab_sum = std::uint32_t (*)(const unsigned char* p, std::size_t n);
+#define INTSUM_AB_KERNEL(name)                                  \
+  namespace intsum_a {                                          \
+  std::uint32_t ab_sum_##name(const unsigned char*, std::size_t); \
+  }                                                             \
+  namespace intsum_b {                                          \
+  std::uint32_t ab_sum_##name(const unsigned char*, std::size_t); \
   }
-INTSUM_KERNELS_OF(intsum_a)
-INTSUM_KERNELS_OF(intsum_b)
+#include "kernels.h"
+#undef INTSUM_AB_KERNEL
 
 namespace {
 
-template <class F>
-intsum::sum_kernel as_kernel(F* f) {
-  return reinterpret_cast<intsum::sum_kernel>(f);
-}
+struct ab_pair {
+  std::string_view name;
+  ab_sum a, b;
+};
+
+constexpr ab_pair pairs[] = {
+#define INTSUM_AB_KERNEL(name) {#name, intsum_a::ab_sum_##name, intsum_b::ab_sum_##name},
+#include "kernels.h"
+#undef INTSUM_AB_KERNEL
+};
 
 constexpr std::size_t input_bytes = 256 * 1024;  // stays in the L2 cache
 constexpr int runs_per_trial = 20;
 
 // GiB/s of one trial; the sum goes to `sum`.
-double trial(intsum::sum_kernel k, const unsigned char* in, std::size_t n, std::uint32_t& sum) {
+double trial(ab_sum k, const unsigned char* in, std::size_t n, std::uint32_t& sum) {
   const auto start = std::chrono::steady_clock::now();
-  for (int r = 0; r < runs_per_trial; ++r) {
-    intsum::sum_carry c{};
-    k(c, in, n, true);
-    sum = c.sum;
-  }
+  for (int r = 0; r < runs_per_trial; ++r) sum = k(in, n);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   return runs_per_trial * static_cast<double>(n) / took.count() / (1 << 30);
 }
@@ -57,11 +61,16 @@ double median(std::vector<double> v, double at = 0.5) {
 int main(int argc, char** argv) {
   const std::string_view name = argc > 1 ? argv[1] : "avx512";
   const int trials = argc > 2 ? std::max(1, std::atoi(argv[2])) : 21;
-  const bool avx2 = name == "avx2";
-  const intsum::sum_kernel a = avx2 ? as_kernel(&intsum_a::sum_avx2) : as_kernel(&intsum_a::sum_avx512);
-  const intsum::sum_kernel b = avx2 ? as_kernel(&intsum_b::sum_avx2) : as_kernel(&intsum_b::sum_avx512);
+  const ab_pair* pair = nullptr;
+  for (const ab_pair& p : pairs)
+    if (p.name == name) pair = &p;
   const intsum::kernel* k = intsum::find_kernel(name);
-  if (k == nullptr || !k->supported()) {
+  if (pair == nullptr || k == nullptr) {
+    std::printf("%.*s: not a kernel of both builds\n", static_cast<int>(name.size()), name.data());
+    return 2;
+  }
+  const ab_sum a = pair->a, b = pair->b;
+  if (!k->supported()) {
     std::printf("%.*s: this CPU cannot run it\n", static_cast<int>(name.size()), name.data());
     return 0;
   }

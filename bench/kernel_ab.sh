@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Compares the x86 vector kernels of two revisions on this machine, in one
+# Compares the vector kernels of two revisions on this machine, in one
 # process, trial by trial in turn (bench/kernel_ab.cpp): steadier than two
 # benchmark runs on a shared machine. Each kernel alone, on 256 KiB inputs.
 #
 #   bench/kernel_ab.sh OLD_REV [NEW_REV] [-k KERNEL] [-t TRIALS]
 #
-# NEW_REV defaults to the working tree. KERNEL is avx2 or avx512 (both when
-# not given). Both revisions' kernels are built with this tree's flags.
+# NEW_REV defaults to the working tree. KERNEL is one of this build's vector
+# kernels (all that both revisions have, when not given). Both revisions'
+# kernels are built with the flags that this tree's build gives them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-usage() { sed -n '2,9s/^# \{0,1\}//p' "$0"; exit 2; }
+usage() { sed -n '2,10s/^# \{0,1\}//p' "$0"; exit 2; }
 old="" new="" kernels=() trials=21
 while (($#)); do
   case $1 in
@@ -21,7 +22,6 @@ while (($#)); do
   esac
 done
 [[ -n $old ]] || usage
-((${#kernels[@]})) || kernels=(avx2 avx512)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -32,21 +32,34 @@ tree() {  # REV DIR: the sources of REV, or of the working tree
 tree "$old" "$work/a"
 tree "$new" "$work/b"
 
+# This tree's build: the kernels' flags, and its kernel table for the CPU check.
 cxx=${CXX:-g++}
-for k in avx2 avx512; do
-  # The kernel's target flags, as CMakeLists.txt gives them.
-  read -r -a flags <<<"$(sed -n "s|^ *intsum_kernel(src/scan_$k.cpp \(.*\))|\1|p" CMakeLists.txt)"
+cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" \
+  -DINTSUM_TESTS=OFF -DINTSUM_BENCH=OFF >/dev/null
+cmake --build "$work/build" --target intsum_core -j 2 >/dev/null
+declare -A flags
+ordered=()
+while read -r name rest; do flags[$name]=$rest; ordered+=("$name"); done <"$work/build/kernel_flags.txt"
+
+if ((${#kernels[@]} == 0)); then
+  for k in "${ordered[@]}"; do
+    [[ -f $work/a/src/scan_$k.cpp && -f $work/b/src/scan_$k.cpp ]] && kernels+=("$k")
+  done
+fi
+: >"$work/kernels.h"
+for k in "${kernels[@]}"; do
+  [[ -v flags[$k] ]] || { echo "no vector kernel '$k' in this build" >&2; exit 2; }
+  echo "INTSUM_AB_KERNEL($k)" >>"$work/kernels.h"
   for t in a b; do
-    "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" "${flags[@]}" -c "$work/$t/src/scan_$k.cpp" \
+    read -r -a f <<<"${flags[$k]}"
+    "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" "${f[@]}" -c "$work/$t/src/scan_$k.cpp" \
       -o "$work/${k}_$t.o"
+    "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -DINTSUM_AB_KERNEL_NAME="$k" -I"$work/$t/src" \
+      -c bench/kernel_ab_side.cpp -o "$work/side_${k}_$t.o"
   done
 done
-# This tree's kernel table, to skip the kernels this CPU cannot run.
-for f in kernels scan_scalar scan_avx2 scan_avx512; do
-  read -r -a flags <<<"$(sed -n "s|^ *intsum_kernel(src/$f.cpp \(.*\))|\1|p" CMakeLists.txt)"
-  "$cxx" -std=c++20 -O3 -DNDEBUG -w "${flags[@]}" -c "src/$f.cpp" -o "$work/table_$f.o"
-done
-"$cxx" -std=c++20 -O3 -DNDEBUG -Isrc -Ibench bench/kernel_ab.cpp "$work"/*.o -o "$work/kernel_ab"
+"$cxx" -std=c++20 -O3 -DNDEBUG -Isrc -Ibench -I"$work" bench/kernel_ab.cpp "$work"/*.o \
+  "$work/build/libintsum_core.a" -o "$work/kernel_ab"
 
 echo "A: ${old}  B: ${new:-working tree}  ($trials trials, median GiB/s; B/A is the median of the per-trial ratios)"
 for k in "${kernels[@]}"; do "$work/kernel_ab" "$k" "$trials"; done

@@ -214,7 +214,9 @@ template <class Kernel>
 // otherwise GCC rebuilds them, a broadcast each, in every block.
 template <class V>
 [[gnu::always_inline]] static inline void opaque(V& v) {
-#if defined(__aarch64__)
+#if defined(INTSUM_EMULATE_AVX512)
+  __asm__("" : "+m"(v));  // the vectors are plain memory
+#elif defined(__aarch64__)
   __asm__("" : "+w"(v));  // any SIMD register
 #else
   __asm__("" : "+v"(v));

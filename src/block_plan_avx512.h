@@ -22,7 +22,7 @@
 //                              what weigh left to it
 #pragma once
 
-#include <immintrin.h>
+#include "avx512.h"
 
 #include <bit>
 #include <cstddef>

@@ -1,41 +1,35 @@
-// The table of summing kernels, and the CPU check that picks one. A new
-// kernel is its own source file and one line here.
+// The table of summing kernels, and the CPU check that picks one. Its lines
+// come from the intsum_kernel lines of CMakeLists.txt (kernel_list.h), one
+// for each vector kernel that this build has: INTSUM_KERNEL(name, check),
+// where the check is made of INTSUM_CPU_HAS("extension") terms.
 #include <iterator>
 
 #include "fold.h"
 
 namespace intsum {
 
-// The vector kernels, each in its own file with its own target flags.
-#if defined(__x86_64__)
-chunk_result sum_avx2(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
-chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
-#elif defined(__aarch64__)
-chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
-#endif
+// Each vector kernel is src/scan_NAME.cpp, compiled with its own target flags.
+#define INTSUM_KERNEL(name, check) \
+  chunk_result sum_##name(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+#include "kernel_list.h"
+#undef INTSUM_KERNEL
 
 namespace {
 
 bool always() { return true; }
 
-#if defined(__x86_64__)
-bool has_avx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi"); }
-bool has_avx512_icelake() {
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni") &&
-         __builtin_cpu_supports("avx512bitalg") && __builtin_cpu_supports("gfni") &&
-         __builtin_cpu_supports("bmi");
-}
-#endif
+#define INTSUM_CPU_HAS(extension) __builtin_cpu_supports(extension)
+#define INTSUM_KERNEL(name, check) \
+  bool supports_##name() { return check; }
+#include "kernel_list.h"
+#undef INTSUM_KERNEL
+#undef INTSUM_CPU_HAS
 
 // Best first: the program runs the first one the CPU supports.
 constexpr kernel table[] = {
-#if defined(__x86_64__)
-    {"avx512", sum_avx512, has_avx512_icelake},
-    {"avx2", sum_avx2, has_avx2},
-#elif defined(__aarch64__)
-    {"neon", sum_neon, always},  // Advanced SIMD is part of every aarch64 CPU
-#endif
+#define INTSUM_KERNEL(name, check) {#name, sum_##name, supports_##name},
+#include "kernel_list.h"
+#undef INTSUM_KERNEL
     {"scalar", sum_scalar, always},
 };
 

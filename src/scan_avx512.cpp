@@ -9,7 +9,7 @@
 // byte by byte from 16-entry byte shuffles; long ones go in pairs of digits
 // with 16-bit weights, half as many lanes to weigh; integers of 16 digits and
 // more, rare, take a slower path.
-#include <immintrin.h>
+#include "avx512.h"
 
 #include <array>
 
