@@ -4,7 +4,19 @@
 #pragma once
 
 #if !defined(INTSUM_EMULATE_AVX512)
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
+// GCC 12's AVX-512 headers start some results from an undefined vector, and
+// then warn about it wherever those intrinsics are inlined (GCC bug 105593,
+// mended in GCC 13). The warnings point into the headers, so this silences
+// them there and nowhere else.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 #else
 #define SIMDE_ENABLE_NATIVE_ALIASES
 #include <simde/x86/avx512.h>

@@ -1,11 +1,12 @@
-// The format's rules for one 64-byte block, in bit arithmetic on masks of
-// byte classes (bit i is byte i). Shared by the vector kernels; everything
-// here has internal linkage, so each kernel's copy keeps its own target flags.
+// The format's rules for 64-byte blocks, in bit arithmetic on masks of byte
+// classes (bit i is byte i), and the chunk driver that the vector kernels
+// share. Everything here has internal linkage, so that each kernel's copy
+// keeps its own target flags.
 //
-// A kernel does the vector work of each block in two steps: it classifies the bytes
-// into masks, and it weighs and sums the digits that count. Between the two,
-// the rules here turn the masks into the digits that count and their signs;
-// what a block passes to the next is two bits.
+// A kernel does the vector work of each block in two steps: it classifies
+// the bytes into masks, and it weighs and sums the digits that count.
+// Between the two, the rules here turn the masks into the digits that count
+// and their signs; what a block passes to the next is two bits.
 #pragma once
 
 #include <bit>
@@ -17,31 +18,149 @@
 
 namespace intsum {
 namespace block {
+namespace {  // each kernel keeps its own copy, built with its own target flags
 
-struct classes {
-  std::uint64_t digit;
-  std::uint64_t minus;
-  std::uint64_t sign;       // minus or plus
-  std::uint64_t separator;  // space or comma: may follow an integer
-  std::uint64_t comma;
-  std::uint64_t other;  // neither of those nor white space: ends the list
+inline constexpr std::size_t block_bytes = 64;
+// Each block sees the digits of the next, so a chunk's last whole block
+// waits for the next chunk, and with it the part-block after it.
+inline constexpr std::size_t lookahead_bytes = block_bytes;
+static_assert(max_tail == lookahead_bytes + block_bytes - 1, "what a chunk leaves is at most the lookahead "
+                                                             "and a part-block");
 
-  // From one mask per byte value or range; `blank` is tab, newline, vertical
-  // tab, form feed and carriage return.
-  static classes of(std::uint64_t digit, std::uint64_t minus, std::uint64_t plus, std::uint64_t space,
-                    std::uint64_t comma, std::uint64_t blank) {
-    const std::uint64_t sign = minus | plus, separator = space | comma;
-    return {digit, minus, sign, separator, comma, ~(digit | sign | separator | blank)};
+// What a byte is to the format: the one description from which the kernels
+// build their class tables. `white` is white space other than the space.
+enum class byte_class : unsigned char { other, digit, minus, plus, space, comma, white };
+
+static constexpr byte_class class_of(unsigned char c) {
+  if (c >= '0' && c <= '9') return byte_class::digit;
+  if (c >= '\t' && c <= '\r') return byte_class::white;
+  switch (c) {
+    case '-':
+      return byte_class::minus;
+    case '+':
+      return byte_class::plus;
+    case ' ':
+      return byte_class::space;
+    case ',':
+      return byte_class::comma;
+    default:
+      return byte_class::other;
+  }
+}
+
+// The rules below are written once for any mask type M: std::uint64_t for
+// one block (bit i is byte i), or a vector with one block in each 64-bit
+// lane (block_plan_avx512.h). Besides & | + - << >>, M has these; a vector
+// type makes each one instruction.
+[[gnu::always_inline]] static inline std::uint64_t and_not(std::uint64_t a, std::uint64_t b) { return a & ~b; }
+[[gnu::always_inline]] static inline std::uint64_t and_not_and(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+  return a & ~b & c;
+}
+[[gnu::always_inline]] static inline std::uint64_t or_and(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+  return a | (b & c);
+}
+[[gnu::always_inline]] static inline std::uint64_t or_and_not(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+  return a | (b & ~c);
+}
+[[gnu::always_inline]] static inline std::uint64_t none_of(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+  return ~(a | b | c);
+}
+
+// A carry into a block known to be 0, for the lanes that work out both cases.
+struct no_carry {};
+template <class M>
+[[gnu::always_inline]] static inline M or_and(M a, M, no_carry) {
+  return a;
+}
+
+template <class M>
+struct basic_classes {
+  M digit;
+  M minus;
+  M sign;       // minus or plus
+  M separator;  // space or comma: may follow an integer
+  M comma;
+  M other;  // none of those, nor white space: ends the list
+
+  [[gnu::always_inline]] static basic_classes of(M digit, M minus, M plus, M space, M comma, M white) {
+    const M sign = minus | plus, separator = space | comma;
+    return {digit, minus, sign, separator, comma, none_of(digit | white, sign, separator)};
   }
 
-  // From four masks, where `tail` is minus, comma or blank: with sign and
+  // From four masks, where `tail` is minus, comma or white: with sign and
   // separator it tells minus from plus and comma from space, and only "none
-  // of the classes" counts of the blanks, so minus and comma may be among them.
-  static classes of_tail(std::uint64_t digit, std::uint64_t separator, std::uint64_t sign,
-                         std::uint64_t tail) {
+  // of the classes" counts of the white space, so minus and comma may be
+  // among it.
+  [[gnu::always_inline]] static basic_classes of_tail(M digit, M separator, M sign, M tail) {
     return of(digit, sign & tail, sign, separator, separator & tail, tail);
   }
 };
+
+using classes = basic_classes<std::uint64_t>;
+
+// What the rules make of a block's classes before the carries into it are
+// known.
+template <class M>
+struct partial_rules {
+  M before_digit;      // bytes with a digit after them
+  M separator_starts;  // first bytes of the space-and-comma runs right after a digit
+  M negative_starts;   // first digits of the digit runs right after a minus
+  M stops;             // other bytes, and signs with no digit after them
+};
+
+// `next_digit` holds the digits of the block after each block.
+template <class M>
+[[gnu::always_inline]] static inline partial_rules<M> partial_rules_of(const basic_classes<M>& c, M next_digit) {
+  const M d = c.digit, before_digit = (d >> 1) | (next_digit << 63);
+  return {before_digit, and_not_and(c.separator, c.separator << 1, d << 1), and_not_and(d, d << 1, c.minus << 1),
+          or_and_not(c.other, c.sign, before_digit)};
+}
+
+// Spaces and commas count as a separator only in a run that directly
+// follows an integer; adding a start bit to a run clears the whole run.
+// `after_integer`: whether the block before ended in an integer or its
+// separator, so that a run at byte 0 counts (1, or no_carry).
+template <class M, class Carry>
+[[gnu::always_inline]] static inline M separators(const basic_classes<M>& c, const partial_rules<M>& r,
+                                           Carry after_integer) {
+  return and_not(c.separator, c.separator + or_and(r.separator_starts, c.separator, after_integer));
+}
+
+// The list ends at the first stop: an other byte, a sign with no digit
+// after it, or a comma that no integer's separator run holds.
+template <class M>
+[[gnu::always_inline]] static inline M stops(const basic_classes<M>& c, const partial_rules<M>& r, M separator) {
+  return or_and_not(r.stops, c.comma, separator);
+}
+
+// Digits of negative integers: runs right after a minus, and with
+// `negative` the run at byte 0, going on from the block before.
+template <class M, class Carry>
+[[gnu::always_inline]] static inline M negatives(const basic_classes<M>& c, const partial_rules<M>& r,
+                                          Carry negative) {
+  return and_not(c.digit, c.digit + or_and(r.negative_starts, c.digit, negative));
+}
+
+// The digits below the first stop.
+template <class M>
+[[gnu::always_inline]] static inline M live_digits(M digit, M stop) {
+  return and_not_and(digit, stop, stop - M(1));
+}
+
+// What the bytes before a block leave it, in the top bit of these masks of
+// the block before: whether a space or comma at its start follows an
+// integer (the last byte was a digit or a separator), and whether digits at
+// its start are negative (the last byte was a minus or a digit of a
+// negative integer). A sign at the end of a block needs no carry: the block
+// checks it against the next block's first byte.
+template <class M>
+[[gnu::always_inline]] static inline M passes_after_integer(const basic_classes<M>& c, M separator) {
+  return c.digit | separator;
+}
+template <class M>
+[[gnu::always_inline]] static inline M passes_negative(const basic_classes<M>& c, M negative) {
+  return negative | c.minus;
+}
 
 // What the kernel's weighing part gets for one block.
 struct plan {
@@ -55,25 +174,21 @@ struct plan {
 // From 10^32 on (a multiple of 2^32) every weight is 0.
 inline constexpr unsigned weighted_places = 32;
 
-// What the bytes before a block leave it: whether a space or comma at its
-// start follows an integer (the last byte was a digit or a separator), and
-// whether digits at its start are negative (the last byte was a minus or a
-// digit of a negative integer). Each is 0 or 1. Besides these, a sign at
-// the end of a block needs a digit after it, which the block itself checks
-// against the next block's first byte.
+// The carry from block to block, each 0 or 1 (passes_after_integer and
+// passes_negative).
 struct carry {
   std::uint64_t after_integer = 0;
   std::uint64_t negative = 0;
 };
 
-inline carry carry_from(const scan_state& s) {
+static inline carry carry_from(const scan_state& s) {
   const bool digits = s.at == phase::digits;
   return {digits || s.at == phase::separator, (digits || s.at == phase::sign) && s.negative};
 }
 
 // The phases the carry stands for; those it merges (digits of a positive
 // integer and a separator; a plus sign and white space) go on alike.
-inline scan_state state_from(const carry& c) {
+static inline scan_state state_from(const carry& c) {
   scan_state s;
   s.at = c.after_integer ? (c.negative ? phase::digits : phase::separator)
                          : (c.negative ? phase::sign : phase::blank);
@@ -81,36 +196,23 @@ inline scan_state state_from(const carry& c) {
   return s;
 }
 
-// Reads the block's classes given the carry from the block before it and
-// the digit mask of the next block; leaves in `s` the carry after it. The
-// list ends in the block where the plan's `stop` is not 0.
+// A block's plan, and its stops: the list ends in it when they are not 0.
 struct plan_and_stop {
   plan p;
   std::uint64_t stop;
 };
 
+// The rules for one block, given its classes, the digits of the next block
+// and the carry from the block before; leaves in `s` the carry after it.
 [[gnu::always_inline]] static inline plan_and_stop plan_block(const classes& c, std::uint64_t next_digit,
                                                               carry& s) {
-  const std::uint64_t d = c.digit, sep = c.separator;
-
-  // Spaces and commas count as a separator only in a run that directly
-  // follows an integer; adding a start bit to a run clears the whole run.
-  const std::uint64_t run_start = sep & ~(sep << 1);
-  const std::uint64_t separator = sep & ~(sep + (run_start & ((d << 1) | s.after_integer)));
-
-  // A sign at the end of a block is checked against the next block's first
-  // byte here, so a block never starts after a sign that has no digit.
-  const std::uint64_t bare_sign = c.sign & ~((d >> 1) | (next_digit << 63));
-  const std::uint64_t stop = c.other | (c.comma & ~separator) | bare_sign;
-
-  // Negative integers: runs of digits right after a minus sign, or the
-  // continuation of one from the last block (the run at byte 0).
-  const std::uint64_t negative_start = (d & ~(d << 1) & (c.minus << 1)) | (d & s.negative);
-  const std::uint64_t negative = d & ~(d + negative_start);
-
-  s = {(d | separator) >> 63, (negative | c.minus) >> 63};
-  // stop - 1 keeps the bits below the first stop, or all of them when there is none.
-  return {{d, d & (stop - 1) & ~stop, negative, static_cast<unsigned>(std::countr_one(next_digit))}, stop};
+  const partial_rules<std::uint64_t> r = partial_rules_of(c, next_digit);
+  const std::uint64_t separator = separators(c, r, s.after_integer);
+  const std::uint64_t stop = stops(c, r, separator);
+  const std::uint64_t negative = negatives(c, r, s.negative);
+  s = {passes_after_integer(c, separator) >> 63, passes_negative(c, negative) >> 63};
+  return {{c.digit, live_digits(c.digit, stop), negative, static_cast<unsigned>(std::countr_one(next_digit))},
+          stop};
 }
 
 // The weight tables, one per byte of the 32-bit weight: entry r holds that
@@ -158,12 +260,14 @@ template <class Kernel, class Run>
     // input they are padded with NULs, which end the list as the end of input
     // does. Otherwise they are padded with digits, which end nothing, to
     // learn whether the list ends within them: then no more need be read.
-    alignas(64) unsigned char rest[192];
+    // What a chunk leaves, in whole blocks, and the lookahead after them.
+    alignas(64) unsigned char rest[max_tail + 1 + lookahead_bytes];
+    static_assert((max_tail + 1) % block_bytes == 0);
     std::memset(rest, eof ? 0 : '0', sizeof rest);
     std::memcpy(rest, p + pos, n - pos);
     carry trial_state = s;
     typename Kernel::accumulators trial = acc;
-    ended = run(rest, (n - pos + 63) / 64, trial_state, trial);
+    ended = run(rest, (n - pos + block_bytes - 1) / block_bytes, trial_state, trial);
     if (ended || eof) {
       acc = trial;
       ended = true;
@@ -189,9 +293,9 @@ template <class Kernel, class Run, class Rest>
   const typename Kernel::constants k;
   typename Kernel::accumulators acc;
   carry s = carry_from(c.state);
-  // Whole blocks with a whole block after them.
-  const std::size_t pos = n >= 128 ? (n - 64) / 64 * 64 : 0;
-  const bool ended = pos != 0 && run(p, pos / 64, s, acc, k);
+  // Whole blocks with their lookahead after them.
+  const std::size_t pos = n > lookahead_bytes ? (n - lookahead_bytes) / block_bytes * block_bytes : 0;
+  const bool ended = pos != 0 && run(p, pos / block_bytes, s, acc, k);
   return finish_chunk<Kernel>(c, p, n, pos, eof, ended, s, acc,
                               [&k, &rest](const unsigned char* q, std::size_t count, carry& t, auto& a) {
                                 return rest(q, count, t, a, k);
@@ -228,5 +332,6 @@ template <class... V>
   (opaque<V>(v), ...);
 }
 
+}  // namespace
 }  // namespace block
 }  // namespace intsum

@@ -1,10 +1,11 @@
 // The rules of block_plan.h for eight blocks at once, each block's masks in
-// one 64-bit lane of an AVX-512 register (AVX-512 F only). A chunk goes in
-// three stages per group of eight blocks: the kernel classifies the blocks
-// into masks; the rules run on all eight in a few vector operations, the
-// two carry bits passing through the group in one scalar addition (as the
-// carries of a sum do); then the kernel weighs each block. Only the first and
-// last stages see bytes, and no block waits on the one before.
+// one 64-bit lane of an AVX-512 register (AVX-512 F only), and the chunk
+// driver of the AVX-512 kernel. A chunk goes in three stages per group of
+// eight blocks: the kernel classifies the blocks into masks; the rules run
+// on all eight in a few vector operations, the two carry bits passing
+// through the group in one scalar addition (as the carries of a sum do);
+// then the kernel weighs each block. Only the first and last stages see
+// bytes, and no block waits on the one before.
 //
 // The kernel provides, besides constants, accumulators and total() as for
 // sum_chunk_with (block_plan.h):
@@ -33,6 +34,7 @@
 
 namespace intsum {
 namespace block {
+namespace {  // each kernel keeps its own copy, built with its own target flags
 
 inline constexpr unsigned group_blocks = 8;
 
@@ -57,87 +59,110 @@ struct group_masks {
   const std::uint64_t* pair(unsigned j) const { return digit + j; }
 };
 
-// A group's classes, lane j for block j (AVX-512 F).
-struct group_classes {
-  __m512i digit, minus, sign, separator, comma, other;
+// Masks in each 64-bit lane, one block to a lane, for the rules of
+// block_plan.h; each operation is one instruction.
+struct lanes {
+  __m512i v;
+  lanes() = default;
+  lanes(__m512i x) : v(x) {}  // NOLINT: a vector is its lanes
+  explicit lanes(std::uint64_t x) : v(_mm512_set1_epi64(static_cast<long long>(x))) {}
 };
 
-inline constexpr unsigned has_negative = 1, has_medium = 2, has_long = 4;
+[[gnu::always_inline]] static inline lanes operator&(lanes a, lanes b) { return _mm512_and_si512(a.v, b.v); }
+[[gnu::always_inline]] static inline lanes operator|(lanes a, lanes b) { return _mm512_or_si512(a.v, b.v); }
+[[gnu::always_inline]] static inline lanes operator+(lanes a, lanes b) { return _mm512_add_epi64(a.v, b.v); }
+[[gnu::always_inline]] static inline lanes operator-(lanes a, lanes b) { return _mm512_sub_epi64(a.v, b.v); }
+[[gnu::always_inline]] static inline lanes operator<<(lanes a, unsigned n) { return _mm512_slli_epi64(a.v, n); }
+[[gnu::always_inline]] static inline lanes operator>>(lanes a, unsigned n) { return _mm512_srli_epi64(a.v, n); }
 
 // vpternlog truth tables over (a, b, c).
 inline constexpr int a_andnot_b_and_c = 0x20;  // a & ~b & c
-inline constexpr int a_and_b_or_c = 0xe0;      // a & (b | c)
 inline constexpr int a_or_b_and_c = 0xf8;      // a | (b & c)
 inline constexpr int a_or_b_andnot_c = 0xf4;   // a | (b & ~c)
+inline constexpr int a_and_b_or_c = 0xe0;      // a & (b | c)
+inline constexpr int none_of_a_b_c = 0x01;     // ~(a | b | c)
+
+[[gnu::always_inline]] static inline lanes and_not(lanes a, lanes b) { return _mm512_andnot_si512(b.v, a.v); }
+[[gnu::always_inline]] static inline lanes and_not_and(lanes a, lanes b, lanes c) {
+  return _mm512_ternarylogic_epi64(a.v, b.v, c.v, a_andnot_b_and_c);
+}
+[[gnu::always_inline]] static inline lanes or_and(lanes a, lanes b, lanes c) {
+  return _mm512_ternarylogic_epi64(a.v, b.v, c.v, a_or_b_and_c);
+}
+[[gnu::always_inline]] static inline lanes or_and_not(lanes a, lanes b, lanes c) {
+  return _mm512_ternarylogic_epi64(a.v, b.v, c.v, a_or_b_andnot_c);
+}
+[[gnu::always_inline]] static inline lanes none_of(lanes a, lanes b, lanes c) {
+  return _mm512_ternarylogic_epi64(a.v, b.v, c.v, none_of_a_b_c);
+}
+
+// Bit j: the top bit of lane j.
+[[gnu::always_inline]] static inline unsigned top_bits(lanes x) {
+  return _mm512_test_epi64_mask(x.v, _mm512_set1_epi64(static_cast<long long>(1ull << 63)));
+}
+
+// Lane j of `one` where `which` has bit j, else of `zero`.
+[[gnu::always_inline]] static inline lanes pick(unsigned which, lanes zero, lanes one) {
+  return _mm512_mask_blend_epi64(static_cast<__mmask8>(which), zero.v, one.v);
+}
+
+// A group's classes, lane j for block j.
+using group_classes = basic_classes<lanes>;
+
+inline constexpr unsigned has_negative = 1, has_medium = 2, has_long = 4;
 
 // The carries into each lane (bits 0 to 7) and out of the group (bit
 // `count`), when a lane passes on 1 for carry 0 where `out0` has its bit and
 // for carry 1 where `out1` has (out0 within out1): the carries of out0 + out1.
-inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
+static inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
   return (out0 + out1 + static_cast<unsigned>(in)) ^ out0 ^ out1;
 }
 
+// What the group's weighing needs (group_masks::needs), from its digits,
+// the digits of the block after each, and its negative digits. Runs of 4
+// and of 6 from bit i: pairs from i, i + 2 and i + 4, with the next block's
+// bits above.
+[[gnu::always_inline]] static inline unsigned weighing_needs(lanes d, lanes before_digit, lanes next_d,
+                                                             lanes negative) {
+  const lanes pair = d & before_digit, next_pair = next_d & (next_d >> 1);
+  const __m512i four = _mm512_ternarylogic_epi64(pair.v, _mm512_srli_epi64(pair.v, 2),
+                                                 _mm512_slli_epi64(next_pair.v, 62), a_and_b_or_c);
+  const __m512i six = _mm512_ternarylogic_epi64(four, _mm512_srli_epi64(pair.v, 4),
+                                                _mm512_slli_epi64(next_pair.v, 60), a_and_b_or_c);
+  return (_mm512_test_epi64_mask(negative.v, negative.v) != 0 ? has_negative : 0) |
+         (_mm512_test_epi64_mask(four, four) != 0 ? has_medium : 0) |
+         (_mm512_test_epi64_mask(six, six) != 0 ? has_long : 0);
+}
+
 // The rules for the `count` blocks of c (lanes from `count` on are all 0),
-// with next_d the digits of the block after each; fills m.live, m.negative
-// and m.digit and leaves the carry after the last block.
-// True when the list ends in the group.
-[[gnu::always_inline]] static inline bool plan_lanes(const group_classes& c, __m512i next_d, unsigned count,
+// with next_d the digits of the block after each; fills m and leaves the
+// carry after the last block. True when the list ends in the group. Each
+// lane works out its masks for both values of each carry into it; the
+// carries then pass through the group in one scalar addition, as those of a
+// sum do, and pick one of each pair in every lane.
+[[gnu::always_inline]] static inline bool plan_lanes(const group_classes& c, lanes next_d, unsigned count,
                                                      carry& s, group_masks& m) {
-  const __m512i one = _mm512_set1_epi64(1), top = _mm512_set1_epi64(static_cast<long long>(1ull << 63));
-  const __m512i d = c.digit, minus = c.minus, sign = c.sign, sep = c.separator, comma = c.comma;
-  const __m512i other = c.other;
-  const __m512i d_after = _mm512_slli_epi64(d, 1);
+  const lanes one(std::uint64_t{1});
+  const partial_rules<lanes> r = partial_rules_of(c, next_d);
+  const lanes separator0 = separators(c, r, no_carry{}), separator1 = separators(c, r, one);
+  const lanes negative0 = negatives(c, r, no_carry{}), negative1 = negatives(c, r, one);
 
-  // Separators: runs of spaces and commas right after a digit, or at byte 0
-  // after the last block's integer (the `1` variant).
-  const __m512i starts = _mm512_ternarylogic_epi64(sep, _mm512_slli_epi64(sep, 1), d_after, a_andnot_b_and_c);
-  const __m512i separator0 = _mm512_andnot_si512(_mm512_add_epi64(sep, starts), sep);
-  const __m512i separator1 = _mm512_andnot_si512(
-      _mm512_add_epi64(sep, _mm512_ternarylogic_epi64(starts, sep, one, a_or_b_and_c)), sep);
-
-  // Stops: other bytes, signs without a digit after them, stray commas.
-  const __m512i digit_next = _mm512_or_si512(_mm512_srli_epi64(d, 1), _mm512_slli_epi64(next_d, 63));
-  const __m512i stops = _mm512_ternarylogic_epi64(other, sign, digit_next, a_or_b_andnot_c);
-  const __m512i stop0 = _mm512_ternarylogic_epi64(stops, comma, separator0, a_or_b_andnot_c);
-  const __m512i stop1 = _mm512_ternarylogic_epi64(stops, comma, separator1, a_or_b_andnot_c);
-
-  // Negative integers: runs after a minus, or at byte 0 going on from the
-  // last block's negative integer (the `1` variant).
-  const __m512i negative_start =
-      _mm512_ternarylogic_epi64(d, d_after, _mm512_slli_epi64(minus, 1), a_andnot_b_and_c);
-  const __m512i negative0 = _mm512_andnot_si512(_mm512_add_epi64(d, negative_start), d);
-  const __m512i negative1 = _mm512_or_si512(negative0, _mm512_andnot_si512(_mm512_add_epi64(d, one), d));
-
-  // What each lane passes on, for carry 0 and 1, from its last byte.
-  const unsigned after =
-      carries(_mm512_test_epi64_mask(_mm512_or_si512(d, separator0), top),
-              _mm512_test_epi64_mask(_mm512_or_si512(d, separator1), top), s.after_integer);
+  const unsigned after = carries(top_bits(passes_after_integer(c, separator0)),
+                                 top_bits(passes_after_integer(c, separator1)), s.after_integer);
   const unsigned negative =
-      carries(_mm512_test_epi64_mask(_mm512_or_si512(negative0, minus), top),
-              _mm512_test_epi64_mask(_mm512_or_si512(negative1, minus), top), s.negative);
+      carries(top_bits(passes_negative(c, negative0)), top_bits(passes_negative(c, negative1)), s.negative);
   s = {(after >> count) & 1, (negative >> count) & 1};
 
-  const __m512i stop = _mm512_mask_blend_epi64(static_cast<__mmask8>(after), stop0, stop1);
   // Lanes up to the first with a stop; each keeps its digits below its first stop.
-  const unsigned stopped = _mm512_test_epi64_mask(stop, stop);
-  const __mmask8 keep = static_cast<__mmask8>(stopped ^ (stopped - 1));
-  _mm512_store_si512(
-      m.live, _mm512_maskz_ternarylogic_epi64(keep, d, stop, _mm512_sub_epi64(stop, one), a_andnot_b_and_c));
-  const __m512i negatives = _mm512_mask_blend_epi64(static_cast<__mmask8>(negative), negative0, negative1);
-  _mm512_store_si512(m.negative, negatives);
-  // Runs of 4 and of 6 from bit i: pairs from i, i + 2 and i + 4, with the
-  // next block's bits above.
-  const __m512i pair = _mm512_and_si512(d, digit_next);
-  const __m512i next_pair = _mm512_and_si512(next_d, _mm512_srli_epi64(next_d, 1));
-  const __m512i four = _mm512_ternarylogic_epi64(pair, _mm512_srli_epi64(pair, 2),
-                                                 _mm512_slli_epi64(next_pair, 62), a_and_b_or_c);
-  const __m512i six = _mm512_ternarylogic_epi64(four, _mm512_srli_epi64(pair, 4),
-                                                _mm512_slli_epi64(next_pair, 60), a_and_b_or_c);
-  m.needs = (_mm512_test_epi64_mask(negatives, negatives) != 0 ? has_negative : 0) |
-            (_mm512_test_epi64_mask(four, four) != 0 ? has_medium : 0) |
-            (_mm512_test_epi64_mask(six, six) != 0 ? has_long : 0);
-  _mm512_store_si512(m.digit, d);
-  _mm512_storeu_si512(m.digit + 1, next_d);
+  const lanes stop = pick(after, stops(c, r, separator0), stops(c, r, separator1));
+  const unsigned stopped = _mm512_test_epi64_mask(stop.v, stop.v);
+  const auto keep = static_cast<__mmask8>(stopped ^ (stopped - 1));
+  _mm512_store_si512(m.live, _mm512_maskz_mov_epi64(keep, live_digits(c.digit, stop).v));
+  const lanes negatives_of_group = pick(negative, negative0, negative1);
+  _mm512_store_si512(m.negative, negatives_of_group.v);
+  m.needs = weighing_needs(c.digit, r.before_digit, next_d, negatives_of_group);
+  _mm512_store_si512(m.digit, c.digit.v);
+  _mm512_storeu_si512(m.digit + 1, next_d.v);
   return stopped != 0;
 }
 
@@ -218,49 +243,65 @@ template <class Kernel>
   return ended;
 }
 
+inline constexpr std::size_t group_bytes = group_blocks * block_bytes;
+
+// The classes of group g + 1 of the `groups` from p; past the last group,
+// only the digits of the block after it, in every lane.
+template <class Kernel>
+[[gnu::always_inline]] static inline group_classes classes_after(const unsigned char* p, std::size_t g,
+                                                                 std::size_t groups,
+                                                                 const typename Kernel::constants& k) {
+  const unsigned char* q = p + group_bytes * (g + 1);
+  if (g + 1 < groups) return Kernel::classify_group(q, k);
+  group_classes c;
+  c.digit = lanes(Kernel::classify(q, k).digit);
+  return c;
+}
+
+// The rules of a whole group, given its classes and those of the group after it.
+[[gnu::always_inline]] static inline bool plan_whole_group(const group_classes& now, const group_classes& next,
+                                                           carry& s, group_masks& m) {
+  return plan_lanes(now, _mm512_alignr_epi64(next.digit.v, now.digit.v, 1), group_blocks, s, m);
+}
+
+// Runs `groups` whole groups from p, the block after them readable. True
+// when the list ends. The groups go through the three stages at once: while
+// group g is weighed, the rules of group g + 1 have run, so that their chain
+// of carries overlaps the weighing, and group g + 2 has been classified.
+// At the top of iteration g: m[g % 2] is the plan of group g, `ended` says
+// whether the list ends in it, `next` holds the classes of group g + 1
+// (classes_after), and s is the carry after group g.
+template <class Kernel>
+[[gnu::always_inline]] static inline bool sum_whole_groups(const unsigned char* p, std::size_t groups, carry& s,
+                                                           typename Kernel::accumulators& acc,
+                                                           const typename Kernel::constants& k) {
+  group_masks m[2];
+  group_classes next = classes_after<Kernel>(p, 0, groups, k);
+  bool ended = plan_whole_group(Kernel::classify_group(p, k), next, s, m[0]);
+  for (std::size_t g = 0; g < groups; ++g) {
+    bool next_ended = false;
+    if (!ended && g + 1 < groups) {
+      const group_classes after_next = classes_after<Kernel>(p, g + 1, groups, k);
+      next_ended = plan_whole_group(next, after_next, s, m[(g + 1) % 2]);
+      next = after_next;
+    }
+    weigh_group<Kernel>(p + group_bytes * g, m[g % 2], group_blocks, acc, k);
+    if (ended) return true;
+    ended = next_ended;
+  }
+  return false;
+}
+
 // Runs `count` blocks from p, each seeing the digits of the next (so the
-// block at p + 64 * count must be readable). True when the list ends. Whole
-// groups keep their classes in registers and go through three stages at
-// once: one group is classified while the one before it goes through the
-// rules and the one before that is weighed.
+// block at p + 64 * count must be readable). True when the list ends.
 template <class Kernel>
 [[gnu::always_inline]] static inline bool sum_blocks_in_lanes(const unsigned char* p, std::size_t count,
                                                               carry& s, typename Kernel::accumulators& acc,
                                                               const typename Kernel::constants& k) {
   const std::size_t groups = count / group_blocks;
-  if (groups != 0) {
-    // The classes of the group after `now` (or, past the last group, the
-    // digits of the block after it).
-    auto classify_after = [&](std::size_t g) {
-      const unsigned char* q = p + 64 * group_blocks * (g + 1);
-      group_classes c;
-      if (g + 1 < groups)
-        c = Kernel::classify_group(q, k);
-      else
-        c.digit = _mm512_set1_epi64(static_cast<long long>(Kernel::classify(q, k).digit));
-      return c;
-    };
-    group_masks m[2];
-    group_classes now = Kernel::classify_group(p, k), next = classify_after(0);
-    bool ended = plan_lanes(now, _mm512_alignr_epi64(next.digit, now.digit, 1), group_blocks, s, m[0]);
-    for (std::size_t g = 0; g < groups; ++g) {
-      // The rules of the next group run before this one is weighed, so that
-      // their chain of carries overlaps the weighing.
-      bool next_ended = false;
-      if (!ended && g + 1 < groups) {
-        now = next;
-        next = classify_after(g + 1);
-        next_ended =
-            plan_lanes(now, _mm512_alignr_epi64(next.digit, now.digit, 1), group_blocks, s, m[(g + 1) & 1]);
-      }
-      weigh_group<Kernel>(p + 64 * group_blocks * g, m[g & 1], group_blocks, acc, k);
-      if (ended) return true;
-      ended = next_ended;
-    }
-    p += 64 * group_blocks * groups;
-  }
+  if (groups != 0 && sum_whole_groups<Kernel>(p, groups, s, acc, k)) return true;
   const auto rest = static_cast<unsigned>(count % group_blocks);
-  return rest != 0 && sum_part_group<Kernel>(p, rest, s, acc, k);
+  return rest != 0 && sum_part_group<Kernel>(p + group_bytes * groups, rest, s, acc, k);
 }
 
 // sum_chunk of block_plan.h, a group at a time.
@@ -277,5 +318,6 @@ template <class Kernel>
       });
 }
 
+}  // namespace
 }  // namespace block
 }  // namespace intsum

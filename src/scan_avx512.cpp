@@ -13,13 +13,6 @@
 
 #include <array>
 
-// GCC 12's AVX-512 headers start some results from an undefined vector and
-// then warn about it (GCC bug 105593).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
-
 #include "block_plan_avx512.h"
 
 namespace intsum {
@@ -32,32 +25,42 @@ __m512i splat(int c) { return _mm512_set1_epi8(static_cast<char>(c)); }
 // Bytes moved S places toward byte 0, zeros coming in at the top.
 template <int S>
 __m512i shift_down(__m512i x) {
-  const __m512i zero = _mm512_setzero_si512();
-  if constexpr (S % 4 == 0) {
-    return _mm512_alignr_epi32(zero, x, S / 4);
-  } else {
-    return _mm512_alignr_epi8(_mm512_alignr_epi32(zero, x, 4), x, S);
-  }
+  static_assert(S % 4 == 0, "whole 32-bit lanes");
+  return _mm512_alignr_epi32(_mm512_setzero_si512(), x, S / 4);
 }
 
 // Four class bits for the bytes below 0x40, looked up by one byte permute;
 // every byte from 0x40 on is other, in none of the classes. Minus, comma
-// and blanks share one bit, "tail", which with the others tells all apart
-// (block::classes::of_tail): four bits let two blocks share one class byte, the
-// second block's bits four places up.
+// and white space share one bit, "tail", which with the others tells all
+// apart (block::classes::of_tail): four bits let two blocks share one class
+// byte, the second block's bits four places up.
 enum : unsigned char { is_digit = 1, is_separator = 2, is_sign = 4, is_tail = 8 };
+
+constexpr unsigned char class_bits(block::byte_class c) {
+  using block::byte_class;
+  switch (c) {
+    case byte_class::digit:
+      return is_digit;
+    case byte_class::minus:
+      return is_sign | is_tail;
+    case byte_class::plus:
+      return is_sign;
+    case byte_class::space:
+      return is_separator;
+    case byte_class::comma:
+      return is_separator | is_tail;
+    case byte_class::white:
+      return is_tail;
+    case byte_class::other:
+      break;
+  }
+  return 0;
+}
 
 constexpr std::array<unsigned char, 64> make_class_table(unsigned shift) {
   std::array<unsigned char, 64> t{};
-  auto set = [&](int c, unsigned bits) {
-    t[static_cast<std::size_t>(c)] = static_cast<unsigned char>(bits << shift);
-  };
-  for (int c = '0'; c <= '9'; ++c) set(c, is_digit);
-  set('-', is_sign | is_tail);
-  set('+', is_sign);
-  set(' ', is_separator);
-  set(',', is_separator | is_tail);
-  for (int c = '\t'; c <= '\r'; ++c) set(c, is_tail);
+  for (unsigned c = 0; c < t.size(); ++c)
+    t[c] = static_cast<unsigned char>(class_bits(block::class_of(static_cast<unsigned char>(c))) << shift);
   return t;
 }
 
@@ -90,6 +93,13 @@ constexpr transpose_table make_transpose_table() {
 }
 
 constexpr transpose_table transposes = make_transpose_table();
+
+// _mm512_shuffle_i64x2 controls: the lower or upper 256 bits of each source.
+constexpr int lower_halves = 0x44, upper_halves = 0xee;
+// The byte that the GF(2) affine map adds: none.
+constexpr int no_constant = 0;
+// _mm_shuffle_epi32 controls: the two 64-bit halves swapped; each pair of 32-bit lanes swapped.
+constexpr int swap_halves = 0x4e, swap_pairs = 0xb1;
 
 // Entry x: the trailing ones of x, 0 to 7, for the 7 bits that a
 // two-table byte permute reads of each index.
@@ -225,23 +235,18 @@ struct avx512_blocks {
       const __m512i c = _mm512_or_si512(class_bytes(_mm512_loadu_si512(p + 128 * h), k.class_low, k),
                                         class_bytes(_mm512_loadu_si512(p + 128 * h + 64), k.class_high, k));
       u[h] = _mm512_permutexvar_epi8(
-          k.by_class, _mm512_gf2p8affine_epi64_epi8(k.one_hot, _mm512_shuffle_epi8(c, k.reverse), 0));
+          k.by_class, _mm512_gf2p8affine_epi64_epi8(k.one_hot, _mm512_shuffle_epi8(c, k.reverse), no_constant));
     }
     // Classes b and b + 1 of blocks 0 to 3, then of blocks 4 to 7.
     const __m512i first01 = _mm512_permutex2var_epi64(u[0], k.gather01, u[1]),
                   last01 = _mm512_permutex2var_epi64(u[2], k.gather01, u[3]),
                   first23 = _mm512_permutex2var_epi64(u[0], k.gather23, u[1]),
                   last23 = _mm512_permutex2var_epi64(u[2], k.gather23, u[3]);
-    const __m512i digit = _mm512_shuffle_i64x2(first01, last01, 0x44),
-                  separator = _mm512_shuffle_i64x2(first01, last01, 0xee),
-                  sign = _mm512_shuffle_i64x2(first23, last23, 0x44),
-                  tail = _mm512_shuffle_i64x2(first23, last23, 0xee);
-    return {digit,
-            _mm512_and_si512(sign, tail),
-            sign,
-            separator,
-            _mm512_and_si512(separator, tail),
-            _mm512_ternarylogic_epi64(_mm512_or_si512(digit, tail), sign, separator, 0x01)};
+    const __m512i digit = _mm512_shuffle_i64x2(first01, last01, lower_halves),
+                  separator = _mm512_shuffle_i64x2(first01, last01, upper_halves),
+                  sign = _mm512_shuffle_i64x2(first23, last23, lower_halves),
+                  tail = _mm512_shuffle_i64x2(first23, last23, upper_halves);
+    return block::group_classes::of_tail(digit, separator, sign, tail);
   }
 
   // Every byte's run, exactly, up to 33: runs within the block by doubling,
@@ -348,8 +353,8 @@ struct avx512_blocks {
     sum = _mm512_add_epi32(sum, _mm512_slli_epi32(acc.byte[3], 24));
     const __m256i half = _mm256_add_epi32(_mm512_castsi512_si256(sum), _mm512_extracti64x4_epi64(sum, 1));
     __m128i quarter = _mm_add_epi32(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1));
-    quarter = _mm_add_epi32(quarter, _mm_shuffle_epi32(quarter, 0x4e));
-    quarter = _mm_add_epi32(quarter, _mm_shuffle_epi32(quarter, 0xb1));
+    quarter = _mm_add_epi32(quarter, _mm_shuffle_epi32(quarter, swap_halves));
+    quarter = _mm_add_epi32(quarter, _mm_shuffle_epi32(quarter, swap_pairs));
     return static_cast<std::uint32_t>(_mm_cvtsi128_si32(quarter));
   }
 };
