@@ -19,7 +19,11 @@ short=8192 long=16384
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-aarch64-linux-gnu-g++ -std=c++20 -O2 -static -Isrc -Ibench src/sequential_compute.cpp src/kernels.cpp \
+# The kernel table as an aarch64 build configures it.
+cmake -S . -B "$work/build" --toolchain cmake/toolchains/aarch64-linux-gnu.cmake \
+  -DINTSUM_TESTS=OFF -DINTSUM_BENCH=OFF >/dev/null
+aarch64-linux-gnu-g++ -std=c++20 -O2 -static -Isrc -Ibench -I"$work/build/generated" \
+  src/sequential_compute.cpp src/kernels.cpp \
   src/scan_scalar.cpp src/scan_neon.cpp bench/mca_trace.cpp -o "$work/trace"
 llvm-objdump-14 -d --no-show-raw-insn "$work/trace" > "$work/dis"
 

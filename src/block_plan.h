@@ -28,12 +28,12 @@ static_assert(max_tail == lookahead_bytes + block_bytes - 1, "what a chunk leave
                                                              "and a part-block");
 
 // What a byte is to the format: the one description from which the kernels
-// build their class tables. `white` is white space other than the space.
-enum class byte_class : unsigned char { other, digit, minus, plus, space, comma, white };
+// build their class tables. White space is the space and other_white.
+enum class byte_class : unsigned char { other, digit, minus, plus, space, comma, other_white };
 
 static constexpr byte_class class_of(unsigned char c) {
   if (c >= '0' && c <= '9') return byte_class::digit;
-  if (c >= '\t' && c <= '\r') return byte_class::white;
+  if (c >= '\t' && c <= '\r') return byte_class::other_white;
   switch (c) {
     case '-':
       return byte_class::minus;
@@ -82,15 +82,15 @@ struct basic_classes {
   M comma;
   M other;  // none of those, nor white space: ends the list
 
-  [[gnu::always_inline]] static basic_classes of(M digit, M minus, M plus, M space, M comma, M white) {
+  [[gnu::always_inline]] static basic_classes of(M digit, M minus, M plus, M space, M comma, M other_white) {
     const M sign = minus | plus, separator = space | comma;
-    return {digit, minus, sign, separator, comma, none_of(digit | white, sign, separator)};
+    return {digit, minus, sign, separator, comma, none_of(digit | other_white, sign, separator)};
   }
 
-  // From four masks, where `tail` is minus, comma or white: with sign and
-  // separator it tells minus from plus and comma from space, and only "none
-  // of the classes" counts of the white space, so minus and comma may be
-  // among it.
+  // From four masks, where `tail` is minus, comma or other white space: with
+  // sign and separator it tells minus from plus and comma from space, and
+  // only "none of the classes" counts of the white space, so minus and comma
+  // may be among it.
   [[gnu::always_inline]] static basic_classes of_tail(M digit, M separator, M sign, M tail) {
     return of(digit, sign & tail, sign, separator, separator & tail, tail);
   }

@@ -9,13 +9,12 @@
 
 namespace intsum {
 
-// The vector kernels compose the first four from bits, hence the values.
 enum class phase : std::uint8_t {
-  blank = 0,      // skipping white space before an integer
-  separator = 1,  // just after an integer: skipping spaces and commas
-  sign = 2,       // a sign has been read, its digits must follow
-  digits = 3,     // inside an integer
-  ended = 4,      // the list has ended; nothing more is read
+  blank,      // skipping white space before an integer
+  separator,  // just after an integer: skipping spaces and commas
+  sign,       // a sign has been read, its digits must follow
+  digits,     // inside an integer
+  ended,      // the list has ended; nothing more is read
 };
 
 struct scan_state {

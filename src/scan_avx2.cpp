@@ -1,5 +1,6 @@
-// The summing kernel for AVX2: the method of the AVX-512 kernel, each 64-byte
-// block held as two 32-byte halves.
+// The summing kernel for AVX2, a 64-byte block at a time, held as two
+// 32-byte halves: the classes and rules of block_plan.h, then every digit
+// weighed by its place, as in the other vector kernels.
 //
 // The place of a digit comes from the position of the first byte after it
 // that is no digit: a max-scan of 128 - position over the non-digit bytes,
@@ -35,12 +36,19 @@ std::uint64_t to_mask(__m256i lo, __m256i hi) {
 
 __m256i max8(__m256i a, __m256i b) { return _mm256_max_epu8(a, b); }
 
+// _mm256_permute2x128_si256: the upper 128 bits of the first source, then the lower of the second.
+constexpr int upper_then_lower = 0x21;
+// _mm256_permute4x64_epi64: the 64-bit lanes named, from the lowest.
+constexpr int lanes_1_2_3_3 = 0xf9, lanes_2_3_3_3 = 0xfe, lanes_0_0_0_0 = 0x00;
+// _mm_shuffle_epi32: the two 64-bit halves swapped; each pair of 32-bit lanes swapped.
+constexpr int swap_halves = 0x4e, swap_pairs = 0xb1;
+
 struct avx2_blocks {
   struct constants {
     // Range checks by one signed compare: adding the bias moves the range to
     // the top of the signed bytes, just below 0x80.
     __m256i zero = splat('0'), digit_bias = splat(0x7f - '9'), digit_floor = splat(0x7f - 10);
-    __m256i blank_bias = splat(0x7f - '\r'), blank_floor = splat(0x7f - 5);
+    __m256i other_white_bias = splat(0x7f - '\r'), other_white_floor = splat(0x7f - 5);
     __m256i minus = splat('-'), plus = splat('+'), space = splat(' '), comma = splat(',');
     __m256i five = splat(5), fifteen = splat(15), thirty_one = splat(31), ones16 = _mm256_set1_epi16(1),
             shift8 = _mm256_set1_epi16(256);
@@ -67,7 +75,7 @@ struct avx2_blocks {
                       table16(weights.byte[3])};
 
     constants() {
-      block::opaque(zero, digit_bias, digit_floor, blank_bias, blank_floor, minus, plus, space, comma, five,
+      block::opaque(zero, digit_bias, digit_floor, other_white_bias, other_white_floor, minus, plus, space, comma, five,
                     fifteen, thirty_one, ones16, mark.lo, mark.hi, lane_start, spread_lo, spread_hi, bit);
     }
 
@@ -128,51 +136,67 @@ struct avx2_blocks {
     auto either = [](const bytes64& a, const bytes64& b) {
       return bytes64{_mm256_or_si256(a.lo, b.lo), _mm256_or_si256(a.hi, b.hi)};
     };
-    auto blank = [&k](__m256i x) {
-      return _mm256_cmpgt_epi8(_mm256_add_epi8(x, k.blank_bias), k.blank_floor);
+    auto other_white = [&k](__m256i x) {
+      return _mm256_cmpgt_epi8(_mm256_add_epi8(x, k.other_white_bias), k.other_white_floor);
     };
     // Three masks carry the five classes, as movemasks are what is scarce:
-    // space or comma, sign, and minus or comma or blank.
+    // space or comma, sign, and minus or comma or other white space.
     const bytes64 minus = equal(k.minus), comma = equal(k.comma);
     const bytes64 sepchar = either(equal(k.space), comma), sign = either(equal(k.plus), minus);
-    const bytes64 tail = either(either(minus, comma), bytes64{blank(v.lo), blank(v.hi)});
+    const bytes64 tail = either(either(minus, comma), bytes64{other_white(v.lo), other_white(v.hi)});
     const std::uint64_t separator = to_mask(sepchar.lo, sepchar.hi), signs = to_mask(sign.lo, sign.hi);
     const std::uint64_t t = to_mask(tail.lo, tail.hi);
     return block::classes::of_tail(to_mask(is_digit.lo, is_digit.hi), separator, signs, t);
   }
 
-  [[gnu::always_inline]] static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc,
-                                           const constants& k) {
-    if (plan.live == 0) return;
-    const bytes64 v = {load(p), load(p + 32)};
-    const bytes64 is_digit = {k.is_digit(v.lo), k.is_digit(v.hi)};
-
-    // Each digit's integer ends at the first non-digit after it, the one
-    // with the greatest mark (128 - position) from the digit on; past the
-    // block, at 64 + next_run. Marks are scanned within each 8-byte lane;
-    // then each lane looks at the starts of the next two lanes, which is
-    // enough for integers up to 17 digits. Where that falls short the digits
-    // see no mark, get runs over 64, and take the long path.
+  // For each byte, the greatest mark from it to the end of its 8-byte lane:
+  // for a digit, that of the first non-digit after it there, if any.
+  [[gnu::always_inline]] static bytes64 lane_marks(const bytes64& is_digit, const constants& k) {
     bytes64 u = {_mm256_andnot_si256(is_digit.lo, k.mark.lo), _mm256_andnot_si256(is_digit.hi, k.mark.hi)};
     auto lane_scan = [&u](auto shift) { u = {max8(u.lo, shift(u.lo)), max8(u.hi, shift(u.hi))}; };
     lane_scan([](__m256i x) { return _mm256_srli_epi64(x, 8); });
     lane_scan([](__m256i x) { return _mm256_srli_epi64(x, 16); });
     lane_scan([](__m256i x) { return _mm256_srli_epi64(x, 32); });
-    const __m256i after = splat(static_cast<int>(64 - plan.next_run));
-    const bytes64 start = {_mm256_shuffle_epi8(u.lo, k.lane_start), _mm256_shuffle_epi8(u.hi, k.lane_start)};
-    // Lane w gets the starts of lanes w + 2 and w + 1; past the block, the mark there.
-    const bytes64 second = {_mm256_permute2x128_si256(start.lo, start.hi, 0x21),
-                            _mm256_permute2x128_si256(start.hi, after, 0x21)};
-    const bytes64 next = {_mm256_alignr_epi8(second.lo, start.lo, 8),
-                          _mm256_alignr_epi8(second.hi, start.hi, 8)};
-    auto run_from = [&u, &k](const bytes64& beyond) {
-      return bytes64{_mm256_sub_epi8(k.mark.lo, max8(u.lo, beyond.lo)),
-                     _mm256_sub_epi8(k.mark.hi, max8(u.hi, beyond.hi))};
-    };
-    bytes64 run = run_from({max8(next.lo, second.lo), max8(next.hi, second.hi)});
+    return u;
+  }
 
-    // Signed digits; those past the end of the list count 0. Many files
-    // have no negative integers at all.
+  // The lane marks at the start of the next lane (`next`) and of the lane
+  // after that (`second`), for every lane; past the block, the mark of the
+  // first non-digit in the next block, 64 + next_run places on.
+  struct lanes_ahead {
+    bytes64 next, second;
+  };
+
+  [[gnu::always_inline]] static lanes_ahead marks_ahead(const bytes64& u, unsigned next_run,
+                                                        const constants& k) {
+    const __m256i after = splat(static_cast<int>(64 - next_run));
+    const bytes64 start = {_mm256_shuffle_epi8(u.lo, k.lane_start), _mm256_shuffle_epi8(u.hi, k.lane_start)};
+    const bytes64 second = {_mm256_permute2x128_si256(start.lo, start.hi, upper_then_lower),
+                            _mm256_permute2x128_si256(start.hi, after, upper_then_lower)};
+    return {{_mm256_alignr_epi8(second.lo, start.lo, 8), _mm256_alignr_epi8(second.hi, start.hi, 8)}, second};
+  }
+
+  // A digit's run is its mark less the greatest mark after it: that of the
+  // first non-digit, from its own lane or `beyond` it.
+  [[gnu::always_inline]] static bytes64 runs_to(const bytes64& u, const bytes64& beyond, const constants& k) {
+    return {_mm256_sub_epi8(k.mark.lo, max8(u.lo, beyond.lo)), _mm256_sub_epi8(k.mark.hi, max8(u.hi, beyond.hi))};
+  }
+
+  // Runs past the next two lanes, for integers of 16 digits and more: every
+  // lane takes the greatest of the starts of all lanes after it.
+  [[gnu::always_inline]] static bytes64 long_runs(const bytes64& u, const lanes_ahead& ahead, const constants& k) {
+    auto suffix = [](__m256i x) {
+      x = max8(x, _mm256_permute4x64_epi64(x, lanes_1_2_3_3));
+      return max8(x, _mm256_permute4x64_epi64(x, lanes_2_3_3_3));
+    };
+    const __m256i hi = suffix(ahead.next.hi);
+    return runs_to(u, {max8(suffix(ahead.next.lo), _mm256_permute4x64_epi64(hi, lanes_0_0_0_0)), hi}, k);
+  }
+
+  // The digits, signed; those past the end of the list count 0. Many files
+  // have no negative integers at all.
+  [[gnu::always_inline]] static bytes64 signed_live_digits(const bytes64& v, const block::plan& plan,
+                                                           const constants& k) {
     bytes64 digit = {_mm256_sub_epi8(v.lo, k.zero), _mm256_sub_epi8(v.hi, k.zero)};
     if (plan.negative != 0) {
       const bytes64 negative = k.expand(plan.negative);
@@ -183,34 +207,43 @@ struct avx2_blocks {
       const bytes64 live = k.expand(plan.live);
       digit = {_mm256_and_si256(digit.lo, live.lo), _mm256_and_si256(digit.hi, live.hi)};
     }
+    return digit;
+  }
+
+  // Each digit's integer ends at the first non-digit after it, the one with
+  // the greatest mark (128 - position) from the digit on. Marks are scanned
+  // within each 8-byte lane; then each lane looks at the starts of the next
+  // two lanes, which is enough for integers up to 17 digits. Where that
+  // falls short the digits see no mark, get runs over 64, and take the long
+  // path.
+  [[gnu::always_inline]] static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc,
+                                           const constants& k) {
+    if (plan.live == 0) return;
+    const bytes64 v = {load(p), load(p + 32)};
+    const bytes64 u = lane_marks({k.is_digit(v.lo), k.is_digit(v.hi)}, k);
+    const lanes_ahead ahead = marks_ahead(u, plan.next_run, k);
+    const bytes64 run =
+        runs_to(u, {max8(ahead.next.lo, ahead.second.lo), max8(ahead.next.hi, ahead.second.hi)}, k);
+    const bytes64 digit = signed_live_digits(v, plan, k);
 
     const __m256i longest = _mm256_max_epu8(run.lo, run.hi);
     auto any_above = [&longest](__m256i limit) {
       const __m256i above = _mm256_subs_epu8(longest, limit);
       return !_mm256_testz_si256(above, above);
     };
-    if (!any_above(k.five)) {
+    if (!any_above(k.five))
       add_weighted<5>(run, digit, acc, k);
-    } else if (!any_above(k.fifteen)) {
+    else if (!any_above(k.fifteen))
       add_weighted<15>(run, digit, acc, k);
-    } else {
-      // Integers of 16 digits and more. Every lane takes the greatest of
-      // the starts of all lanes after it.
-      auto suffix = [](__m256i x) {
-        x = max8(x, _mm256_permute4x64_epi64(x, 0xf9));     // lanes 1, 2, 3, 3
-        return max8(x, _mm256_permute4x64_epi64(x, 0xfe));  // lanes 2, 3, 3, 3
-      };
-      const __m256i hi = suffix(next.hi);
-      run = run_from({max8(suffix(next.lo), _mm256_permute4x64_epi64(hi, 0)), hi});
-      add_weighted<64>(run, digit, acc, k);
-    }
+    else
+      add_weighted<64>(long_runs(u, ahead, k), digit, acc, k);
   }
 
   static std::uint32_t total(const accumulators& acc) {
     auto lanes = [](__m256i x) {
       __m128i s = _mm_add_epi32(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
-      s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4e));
-      s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xb1));
+      s = _mm_add_epi32(s, _mm_shuffle_epi32(s, swap_halves));
+      s = _mm_add_epi32(s, _mm_shuffle_epi32(s, swap_pairs));
       return static_cast<std::uint32_t>(_mm_cvtsi128_si32(s));
     };
     const __m256i ones16 = _mm256_set1_epi16(1);

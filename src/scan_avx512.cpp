@@ -31,7 +31,7 @@ __m512i shift_down(__m512i x) {
 
 // Four class bits for the bytes below 0x40, looked up by one byte permute;
 // every byte from 0x40 on is other, in none of the classes. Minus, comma
-// and white space share one bit, "tail", which with the others tells all
+// and other white space share one bit, "tail", which with the others tells all
 // apart (block::classes::of_tail): four bits let two blocks share one class
 // byte, the second block's bits four places up.
 enum : unsigned char { is_digit = 1, is_separator = 2, is_sign = 4, is_tail = 8 };
@@ -49,7 +49,7 @@ constexpr unsigned char class_bits(block::byte_class c) {
       return is_separator;
     case byte_class::comma:
       return is_separator | is_tail;
-    case byte_class::white:
+    case byte_class::other_white:
       return is_tail;
     case byte_class::other:
       break;

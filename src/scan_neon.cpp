@@ -1,12 +1,15 @@
 // The summing kernel for Advanced SIMD (NEON), part of every aarch64 CPU: the
-// method of the AVX2 kernel, with the work cut to fit two 128-bit pipes.
+// classes and rules of block_plan.h, then every digit weighed by its place,
+// with the work cut to fit two 128-bit pipes. As in the AVX-512 kernel, runs
+// come from windows of the digit mask.
 //
 // A block is loaded with ld4, so vector j holds bytes j, j + 4, j + 8, ...:
 // lane i of vector j is byte 4i + j. Byte masks then come out in block order
 // from a few shift-and-insert steps, and a shift of 4m bytes is a move of m
 // lanes. Byte classes come from one 64-entry table lookup as three code bits;
-// digit runs from windows of the digit mask; weights from 16-entry lookups
-// while no run is longer than 15 digits, the usual case.
+// digit runs up to 8 from windows of the digit mask, longer ones by
+// doubling; weights from 16-entry lookups while no run is longer than 15
+// digits, the usual case.
 #include <arm_neon.h>
 
 #include <bit>
@@ -47,14 +50,27 @@ constexpr signed_weights weights = make_signed_weights();
 // Code bits of the byte classes: x (bit 7), y (bit 0) and z (bit 6); 0 for
 // every other byte, those of 0x40 and above included (out of the table).
 constexpr unsigned char x_bit = 0x80, y_bit = 0x01, z_bit = 0x40;
-enum : unsigned char {
-  code_digit = x_bit,
-  code_blank = y_bit,
-  code_space = z_bit,
-  code_comma = y_bit | z_bit,
-  code_minus = x_bit | y_bit,
-  code_plus = x_bit | z_bit,
-};
+
+constexpr unsigned char code_of(block::byte_class c) {
+  using block::byte_class;
+  switch (c) {
+    case byte_class::digit:
+      return x_bit;
+    case byte_class::other_white:
+      return y_bit;
+    case byte_class::space:
+      return z_bit;
+    case byte_class::comma:
+      return y_bit | z_bit;
+    case byte_class::minus:
+      return x_bit | y_bit;
+    case byte_class::plus:
+      return x_bit | z_bit;
+    case byte_class::other:
+      break;
+  }
+  return 0;
+}
 
 struct class_table {
   alignas(16) unsigned char code[64];
@@ -62,12 +78,7 @@ struct class_table {
 
 constexpr class_table make_class_table() {
   class_table t{};
-  for (unsigned c = '0'; c <= '9'; ++c) t.code[c] = code_digit;
-  for (unsigned c = '\t'; c <= '\r'; ++c) t.code[c] = code_blank;
-  t.code[static_cast<unsigned char>(' ')] = code_space;
-  t.code[static_cast<unsigned char>(',')] = code_comma;
-  t.code[static_cast<unsigned char>('-')] = code_minus;
-  t.code[static_cast<unsigned char>('+')] = code_plus;
+  for (unsigned c = 0; c < 64; ++c) t.code[c] = code_of(block::class_of(static_cast<unsigned char>(c)));
   return t;
 }
 
@@ -176,38 +187,39 @@ struct neon_blocks {
     return block::classes::of(x & ~(y | z), x & y, x & z, z & ~(x | y), y & z, y & ~(x | z));
   }
 
-  [[gnu::always_inline]] static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc,
-                                           const constants& k) {
-    if (plan.live == 0) return;
-    const quad v = vld4q_u8(p);
-
-    // Run lengths up to 8, from each byte: the trailing zeros of the 8 bits
-    // of the inverted digit mask from that byte on (bits past 63 read as 1).
-    const uint8x16_t not_digit =
-        vreinterpretq_u8_u64(vsetq_lane_u64(~plan.digit, vreinterpretq_u64_u8(k.ones), 0));
+  // Run lengths up to 8, from each byte: the trailing zeros of the 8 bits
+  // of the inverted digit mask from that byte on (bits past 63 read as 1).
+  [[gnu::always_inline]] static quad short_runs(std::uint64_t digit, const constants& k) {
+    const uint8x16_t not_digit = vreinterpretq_u8_u64(vsetq_lane_u64(~digit, vreinterpretq_u64_u8(k.ones), 0));
     const uint8x16_t here = vqtbl1q_u8(not_digit, k.this_byte), after = vqtbl1q_u8(not_digit, k.next_byte);
     quad runs;
     each4([&](auto j) {
       runs.val[j] = vclzq_u8(vrbitq_u8(vorrq_u8(vshlq_u8(here, k.down[j]), vshlq_u8(after, k.up[j]))));
     });
-    // Doubling: where the run from a byte is S = 4m, the most the last step
-    // can give, add the run from S bytes on, m lanes further. The run less
-    // S - 1, saturating, is 1 there and 0 elsewhere.
-    auto extend = [&runs](uint8x16_t s_less_one, auto lanes) {
-      each4([&](auto j) {
-        const uint8x16_t further = vextq_u8(runs.val[j], vdupq_n_u8(0), decltype(lanes)::value);
-        runs.val[j] = vmlaq_u8(runs.val[j], vqsubq_u8(runs.val[j], s_less_one), further);
-      });
-    };
-    extend(k.seven, std::integral_constant<int, 2>{});
-    // Places from 15 on, from runs of 16 digits or an integer going on into
-    // the next block, are rare enough for a branch.
-    const bool long_runs = has_run_of_16(plan.digit) || std::countl_one(plan.digit) + plan.next_run > 15;
-    if (long_runs) {
-      extend(k.fifteen, std::integral_constant<int, 4>{});
-      extend(k.thirty_one, std::integral_constant<int, 8>{});
-    }
+    return runs;
+  }
 
+  // Doubling: where the run from a byte is S = 4 Lanes, the most the last
+  // step can give, add the run from S bytes on, Lanes lanes further. The
+  // run less S - 1, saturating, is 1 there and 0 elsewhere.
+  template <int Lanes>
+  [[gnu::always_inline]] static void extend(quad& runs, uint8x16_t s_less_one) {
+    each4([&](auto j) {
+      const uint8x16_t further = vextq_u8(runs.val[j], vdupq_n_u8(0), Lanes);
+      runs.val[j] = vmlaq_u8(runs.val[j], vqsubq_u8(runs.val[j], s_less_one), further);
+    });
+  }
+
+  // Every live digit's run, exactly: up to 15 unless `long_runs`. Runs from
+  // 16 on, from runs of 16 digits or an integer going on into the next
+  // block, are rare enough for a branch.
+  [[gnu::always_inline]] static quad live_runs(const block::plan& plan, bool long_runs, const constants& k) {
+    quad runs = short_runs(plan.digit, k);
+    extend<2>(runs, k.seven);
+    if (long_runs) {
+      extend<4>(runs, k.fifteen);
+      extend<8>(runs, k.thirty_one);
+    }
     // A run that reaches the end of the block goes on into the next one.
     const uint8x16_t next_run = vdupq_n_u8(static_cast<std::uint8_t>(plan.next_run));
     each4(
@@ -216,37 +228,60 @@ struct neon_blocks {
       const quad live = k.expand(plan.live);
       each4([&](auto j) { runs.val[j] = vandq_u8(runs.val[j], live.val[j]); });
     }
+    return runs;
+  }
 
+  // Weight byte b of each run: by place, the run less one, where 0xff for
+  // no digit, like every place from 32 on, is out of the table and weighs 0.
+  template <int B>
+  [[gnu::always_inline]] static int8x16_t weight_byte(uint8x16_t runs, bool long_runs, const constants& k) {
+    return long_runs ? vqtbl2q_s8(k.weight[B], vsubq_u8(runs, vdupq_n_u8(1)))
+                     : vqtbl1q_s8(k.weight_by_run[B], runs);
+  }
+
+  // The products of signed digits and weight bytes of one block, in two
+  // chains: vectors 0 and 1, 2 and 3. At most 4 products of 9 * 128 in
+  // each 16-bit lane; byte 3 is needed only mod 2^8.
+  struct products {
+    int16x8_t low[3][2];
+    int8x16_t byte3[2];
+  };
+
+  template <int J, int B>
+  [[gnu::always_inline]] static void add_product(products& sum, int8x16_t signed_digit, int8x16_t w) {
+    constexpr int chain = J / 2;
+    constexpr bool first = J % 2 == 0;
+    if constexpr (B == 3) {
+      sum.byte3[chain] = first ? vmulq_s8(signed_digit, w) : vmlaq_s8(sum.byte3[chain], signed_digit, w);
+    } else {
+      int16x8_t& p = sum.low[B][chain];
+      p = first ? vmull_s8(vget_low_s8(signed_digit), vget_low_s8(w))
+                : vmlal_s8(p, vget_low_s8(signed_digit), vget_low_s8(w));
+      p = vmlal_high_s8(p, signed_digit, w);
+    }
+  }
+
+  [[gnu::always_inline]] static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc,
+                                           const constants& k) {
+    if (plan.live == 0) return;
+    const quad v = vld4q_u8(p);
+    const bool long_runs = has_run_of_16(plan.digit) || std::countl_one(plan.digit) + plan.next_run > 15;
+    const quad runs = live_runs(plan, long_runs, k);
     const quad negative = k.expand(plan.negative);
-    // Products of each weight byte, in two chains: vectors 0 and 1, 2 and 3.
-    // At most 4 products of 9 * 128 per 16-bit lane.
-    int16x8_t product[3][2];
-    int8x16_t low_byte3[2];
+    products sum;
     each4([&](auto j) {
       const int8x16_t digit = vreinterpretq_s8_u8(vsubq_u8(v.val[j], k.zero));
       const int8x16_t neg = vreinterpretq_s8_u8(negative.val[j]);
       const int8x16_t signed_digit = vsubq_s8(veorq_s8(digit, neg), neg);
-      constexpr int chain = j / 2;
       each4([&](auto b) {
-        // By place, the run less one: 0xff for no digit, which like every
-        // place from 32 on is out of the table and weighs 0.
-        const int8x16_t w = long_runs ? vqtbl2q_s8(k.weight[b], vsubq_u8(runs.val[j], vdupq_n_u8(1)))
-                                      : vqtbl1q_s8(k.weight_by_run[b], runs.val[j]);
-        if constexpr (b == 3) {
-          low_byte3[chain] =
-              j % 2 == 0 ? vmulq_s8(signed_digit, w) : vmlaq_s8(low_byte3[chain], signed_digit, w);
-        } else {
-          int16x8_t& p = product[b][chain];
-          p = j % 2 == 0 ? vmull_s8(vget_low_s8(signed_digit), vget_low_s8(w))
-                         : vmlal_s8(p, vget_low_s8(signed_digit), vget_low_s8(w));
-          p = vmlal_high_s8(p, signed_digit, w);
-        }
+        constexpr int J = decltype(j)::value, B = decltype(b)::value;
+        add_product<J, B>(sum, signed_digit, weight_byte<B>(runs.val[J], long_runs, k));
       });
     });
-    acc.byte0 = vpadalq_s16(acc.byte0, vaddq_s16(product[0][0], product[0][1]));
-    acc.byte1 = vpadalq_s16(acc.byte1, vaddq_s16(product[1][0], product[1][1]));
-    acc.byte2 = vaddq_s16(acc.byte2, vaddq_s16(product[2][0], product[2][1]));
-    acc.byte3 = vaddq_s8(acc.byte3, vaddq_s8(low_byte3[0], low_byte3[1]));
+    acc.byte0 = vpadalq_s16(acc.byte0, vaddq_s16(sum.low[0][0], sum.low[0][1]));
+    acc.byte1 = vpadalq_s16(acc.byte1, vaddq_s16(sum.low[1][0], sum.low[1][1]));
+    acc.byte2 = vaddq_s16(acc.byte2, vaddq_s16(sum.low[2][0], sum.low[2][1]));
+    acc.byte3 = vaddq_s8(acc.byte3, vaddq_s8(sum.byte3[0], sum.byte3[1]));
   }
 
   static std::uint32_t total(const accumulators& acc) {

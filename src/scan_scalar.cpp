@@ -8,7 +8,7 @@ namespace {
 bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 // Space, tab, newline, vertical tab, form feed, carriage return.
-bool is_blank(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
+bool is_white_space(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
 
 bool is_sign(unsigned char c) { return c == '-' || c == '+'; }
 
@@ -42,7 +42,7 @@ separator:
     goto done;
   }
 blank:
-  while (i < n && is_blank(p[i])) ++i;
+  while (i < n && is_white_space(p[i])) ++i;
   if (i == n) {
     at = phase::blank;
     goto done;

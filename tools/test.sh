@@ -35,6 +35,7 @@ if command -v apt-get >/dev/null 2>&1 && command -v dpkg-query >/dev/null 2>&1; 
   fi
 fi
 
-cmake --preset release -DINTSUM_TESTS=ON -DINTSUM_BENCH=ON
+# Further arguments go to CMake: CI adds -DINTSUM_WERROR=ON.
+cmake --preset release -DINTSUM_TESTS=ON -DINTSUM_BENCH=ON "$@"
 cmake --build --preset release
 ctest --preset release
