@@ -12,6 +12,9 @@
 #include "support.h"
 
 namespace intsum::testing {
+
+std::string check_lanes_against_blocks(unsigned seed, int cases);  // rules_avx512.cpp, where built
+
 namespace {
 
 struct model_stream {
@@ -119,6 +122,16 @@ TEST(Model, AgreesWithScanf) {
     ASSERT_EQ(model_integers(in), expect) << '"' << in << '"';
   }
 }
+
+#if defined(INTSUM_TEST_AVX512_RULES)
+// The rules are written once, but carrying through a group is not: the
+// lanes guess both carries and pick afterwards.
+TEST(Rules, EightLanesAgreeWithBlockByBlock) {
+  const kernel* k = find_kernel("avx512");
+  if (k == nullptr || !k->supported()) GTEST_SKIP() << "this CPU cannot run the AVX-512 kernel";
+  EXPECT_EQ(check_lanes_against_blocks(3, 20000), "");
+}
+#endif
 
 class Differential : public ::testing::TestWithParam<const kernel*> {};
 
