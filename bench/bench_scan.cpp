@@ -2,9 +2,11 @@
 // page cache stay out of the numbers: fold/ reads a 16 MiB input through
 // fold, copying it into the read buffer as a file read would; kernel/ runs
 // the kernel alone on a 256 KiB input that stays in the L2 cache, which
-// shows changes to a kernel more sharply. Benchmarks are registered at
-// start-up from all_kernels: a new kernel shows up here without touching
-// this file.
+// shows changes to a kernel more sharply; combiner/ is fold/ with a
+// combiner of the caller's, called through its pointer, and calls/ the
+// floor for that: the same integers from an array, through the same
+// pointer. Benchmarks are registered at start-up from all_kernels: a new
+// kernel shows up here without touching this file.
 #include <benchmark/benchmark.h>
 #include <sys/types.h>
 
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fold.h"
 #include "shapes.h"
@@ -46,16 +49,52 @@ struct memory_source {
   }
 };
 
-void fold_memory(benchmark::State& state, const intsum::kernel* k, intsum::bench::shape s) {
+// A combiner that sees order and count, as a caller's would; the fold calls
+// it through its pointer, from another translation unit.
+int mix(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) * 31u + static_cast<unsigned>(b)); }
+
+void fold_with(benchmark::State& state, const intsum::kernel* k, intsum::bench::shape s, combiner f) {
   const std::string& text = corpus(s);
   for (auto _ : state) {
     memory_source src{text};
-    fold_result r = intsum::fold({memory_source::read, &src}, add, {.use = k});
+    fold_result r = intsum::fold({memory_source::read, &src}, f, {.use = k});
     benchmark::DoNotOptimize(r);
     if (r.status != fold_status::ok) {
       state.SkipWithError("fold failed");
       break;
     }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+
+void fold_memory(benchmark::State& state, const intsum::kernel* k, intsum::bench::shape s) {
+  fold_with(state, k, s, add);
+}
+
+void fold_combiner(benchmark::State& state, const intsum::kernel* k, intsum::bench::shape s) {
+  fold_with(state, k, s, mix);
+}
+
+// The shape's integers from an array, through the combiner's pointer, which
+// the compiler cannot see through: what calling it costs at the least.
+void calls_alone(benchmark::State& state, const intsum::kernel*, intsum::bench::shape s) {
+  const std::string& text = corpus(s);
+  static std::vector<int> xs;
+  xs.clear();
+  memory_source src{text};
+  intsum::fold({memory_source::read, &src},
+               [](int, int b) {
+                 xs.push_back(b);
+                 return 0;
+               },
+               {.use = intsum::find_kernel("scalar")});
+  combiner volatile through = mix;
+  for (auto _ : state) {
+    const combiner f = through;
+    int r = 0;
+    for (int x : xs) r = f(r, x);
+    benchmark::DoNotOptimize(r);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(text.size()));
@@ -82,7 +121,12 @@ const bool registered = [] {
     void (*run)(benchmark::State&, const intsum::kernel*, intsum::bench::shape);
     benchmark::TimeUnit unit;
   };
+  for (intsum::bench::shape s : intsum::bench::all_shapes) {
+    std::string name = std::string("calls/") + intsum::bench::shape_name(s);
+    benchmark::RegisterBenchmark(name.c_str(), calls_alone, nullptr, s)->Unit(benchmark::kMillisecond);
+  }
   for (const family& f : {family{"fold/", fold_memory, benchmark::kMillisecond},
+                          family{"combiner/", fold_combiner, benchmark::kMillisecond},
                           family{"kernel/", kernel_alone, benchmark::kMicrosecond}}) {
     for (const intsum::kernel& k : intsum::all_kernels()) {
       if (!k.supported()) continue;

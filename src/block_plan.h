@@ -247,14 +247,214 @@ template <class Kernel>
   return false;
 }
 
+// The integers' values, for combiners other than add: a kernel's weighing
+// can instead take each integer's value from its digits, in file order, into
+// a batch that the combiner is applied to from time to time. An integer may
+// run on from block to block; its digits so far wait as `pending`.
+struct value_batch {
+  static constexpr unsigned capacity = 128;
+  // Before a block, whose integers may add 32 values, the batch is applied
+  // from this count on. A chunk's end, at most two blocks, then never fills it.
+  static constexpr unsigned apply_from = capacity - 32;
+
+  fold_carry* out;
+  std::uint32_t pending = 0;  // the digits so far of the integer that goes on into the next block
+  bool continuing = false;    // whether there is one
+  unsigned count = 0;
+  std::uint32_t value[capacity];
+
+  [[gnu::noinline]] void apply() {
+    unsigned i = 0;
+    if (!out->any && count != 0) {
+      out->result = static_cast<int>(value[0]);
+      out->any = true;
+      i = 1;
+    }
+    const combiner f = out->f;
+    int r = out->result;
+    for (; i < count; ++i) r = f(r, static_cast<int>(value[i]));
+    out->result = r;
+    count = 0;
+  }
+};
+
+// 10^n mod 2^32, for n up to 64.
+struct powers_of_ten {
+  std::uint32_t of[65];
+};
+
+static constexpr powers_of_ten make_powers_of_ten() {
+  powers_of_ten t{};
+  std::uint32_t power = 1;
+  for (unsigned n = 0; n <= 64; ++n, power *= 10) t.of[n] = power;
+  return t;
+}
+
+inline constexpr powers_of_ten ten_to = make_powers_of_ten();
+
+// Eight bytes as a little-endian word, whatever the CPU.
+[[gnu::always_inline]] static inline std::uint64_t load_le64(const unsigned char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+  return w;
+}
+
+// The value of the eight digit values in the bytes of w, the first in the
+// lowest byte.
+[[gnu::always_inline]] static inline std::uint32_t eight_digits(std::uint64_t w) {
+  w = (w * (10 * 256 + 1)) >> 8 & 0x00ff00ff00ff00ffu;
+  w = (w * (100 * 65536 + 1)) >> 16 & 0x0000ffff0000ffffu;
+  return static_cast<std::uint32_t>((w * (10000 * (std::uint64_t{1} << 32) + 1)) >> 32);
+}
+
+// The digit values of the `length` bytes from b, 1 to 8, as the last bytes
+// of a word: those before them count as leading zeros. The bytes up to b + 7
+// must be readable.
+[[gnu::always_inline]] static inline std::uint64_t digits_at(const unsigned char* b, unsigned length) {
+  // Exclusive or turns '0' to '9' into 0 to 9, with no borrow between bytes.
+  return (load_le64(b) ^ 0x3030303030303030u) << (8 * (8 - length));
+}
+
+// The value mod 2^32 of the `length` digits from b: up to 8, or up to 16
+// with `Long`. The bytes from b - 8 to b + 7 must be readable.
+template <bool Long>
+[[gnu::always_inline]] static inline std::uint32_t short_value(const unsigned char* b, unsigned length) {
+  if constexpr (!Long) {
+    return eight_digits(digits_at(b, length));
+  } else {
+    // The last eight or fewer, and before them the rest, if any.
+    const unsigned high = length > 8 ? length - 8 : 0;
+    const std::uint64_t first = high == 0 ? 0 : digits_at(b, high);
+    return eight_digits(first) * 100000000u + eight_digits(digits_at(b + high, length - high));
+  }
+}
+
+// The value mod 2^32 of the `length` digits from b, any number.
+static inline std::uint32_t any_value(const unsigned char* b, unsigned length) {
+  std::uint32_t v = 0;
+  for (unsigned i = 0; i < length; ++i) v = v * 10 + (b[i] - '0');
+  return v;
+}
+
+// Takes the values of the integers that end in a block into `batch`, given
+// the block's bytes at b (with 16 readable bytes on either side), its
+// digits and live digits, and the digits that end an integer. Longest is
+// the longest run of digits in the block: up to 8, 16, or any.
+template <int Longest>
+[[gnu::always_inline]] static inline void take_block_values(const unsigned char* b, std::uint64_t digit,
+                                                           std::uint64_t live, std::uint64_t negative,
+                                                           std::uint64_t last, value_batch& batch) {
+  auto value = [b](unsigned s, unsigned length) {
+    if constexpr (Longest <= 16) return short_value<(Longest > 8)>(b + s, length);
+    return length <= 16 ? short_value<true>(b + s, length) : any_value(b + s, length);
+  };
+  // The k-th first digit goes with the k-th last one.
+  std::uint64_t first = live & ~(digit << 1);
+  std::uint32_t* out = batch.value + batch.count;
+  for (std::uint64_t ends = last; ends != 0; ends &= ends - 1, first &= first - 1) {
+    const auto e = static_cast<unsigned>(std::countr_zero(ends));
+    const auto s = static_cast<unsigned>(std::countr_zero(first));
+    std::uint32_t v = value(s, e - s + 1);
+    if (s == 0 && batch.continuing) [[unlikely]] {
+      v += batch.pending * ten_to.of[e + 1];
+      batch.continuing = false;
+    }
+    const std::uint32_t minus = 0u - static_cast<std::uint32_t>(negative >> e & 1);
+    *out++ = (v ^ minus) - minus;
+  }
+  batch.count = static_cast<unsigned>(out - batch.value);
+
+  // An integer that goes on into the next block: its first digit is the one left.
+  if ((live >> 63 & ~last >> 63) != 0) {
+    const auto s = static_cast<unsigned>(std::countr_zero(first));
+    std::uint32_t v = value(s, 64 - s);
+    if (s == 0 && batch.continuing) v += batch.pending * ten_to.of[64];
+    batch.pending = v;
+    batch.continuing = true;
+  }
+}
+
+// Whether the mask has a run of n ones, n a power of two.
+template <unsigned N>
+[[gnu::always_inline]] static inline bool has_run(std::uint64_t m) {
+  for (unsigned w = 1; w < N; w *= 2) m &= m >> w;
+  return m != 0;
+}
+
+// Takes into `batch` the values of the integers that end in the block at
+// p, from its digits, its live digits (before the end of the list), its
+// negative digits, and whether the next block starts with a digit.
+[[gnu::always_inline]] static inline void take_values(const unsigned char* p, std::uint64_t digit,
+                                                     std::uint64_t live, std::uint64_t negative,
+                                                     std::uint64_t next_starts_with_digit, value_batch& batch) {
+  if (batch.count > value_batch::apply_from) batch.apply();
+  if (live == 0) return;
+  alignas(16) unsigned char local[16 + block_bytes + 16];
+  std::memset(local, '0', sizeof local);
+  std::memcpy(local + 16, p, block_bytes);
+  const unsigned char* b = local + 16;
+  const std::uint64_t last = live & ~((digit >> 1) | (next_starts_with_digit << 63));
+  // Picked per block, on what is usually alike all through a file.
+  if (!has_run<8>(live & (live >> 1))) [[likely]]
+    take_block_values<8>(b, digit, live, negative, last, batch);
+  else if (!has_run<16>(live & (live >> 1)))
+    take_block_values<16>(b, digit, live, negative, last, batch);
+  else
+    take_block_values<64>(b, digit, live, negative, last, batch);
+}
+
+// The accumulators that a chunk starts from, and what it leaves in the
+// carry: the sum, or the values taken.
+template <class Kernel>
+[[gnu::always_inline]] static inline typename Kernel::accumulators start_chunk(sum_carry&) {
+  return {};
+}
+template <class Kernel>
+[[gnu::always_inline]] static inline value_batch start_chunk(fold_carry& c) {
+  value_batch batch;
+  batch.out = &c;
+  batch.continuing = c.state.at == phase::digits;
+  batch.pending = c.state.value;
+  return batch;
+}
+
+template <class Kernel>
+[[gnu::always_inline]] static inline void end_chunk(sum_carry& c, const typename Kernel::accumulators& acc,
+                                                   const carry& s, bool ended) {
+  c.state = ended ? scan_state{phase::ended} : state_from(s);
+  c.sum += Kernel::total(acc);
+}
+template <class Kernel>
+[[gnu::always_inline]] static inline void end_chunk(fold_carry& c, value_batch& batch, const carry& s, bool ended) {
+  batch.apply();
+  if (ended) {
+    c.state = scan_state{phase::ended};
+  } else {
+    // The carry says "digits" for a negative integer that ends with the
+    // block, but here it means an integer that goes on.
+    c.state = state_from(s);
+    if (batch.continuing) {
+      c.state.at = phase::digits;
+      c.state.value = batch.pending;
+    } else if (c.state.at == phase::digits) {
+      c.state.at = phase::separator;
+    }
+  }
+}
+
+// Applies what a batch holds, so that the trial at a chunk's end starts empty.
+template <class Accumulators>
+[[gnu::always_inline]] static inline void settle(Accumulators&) {}
+[[gnu::always_inline]] static inline void settle(value_batch& batch) { batch.apply(); }
+
 // The end of a chunk whose whole blocks with a lookahead, up to pos, have
 // been run (`ended` when the list ended in them). `run(p, count, s, acc)`
 // runs `count` blocks from p as sum_blocks does.
-template <class Kernel, class Run>
-[[gnu::always_inline]] static inline chunk_result finish_chunk(sum_carry& c, const unsigned char* p,
-                                                               std::size_t n, std::size_t pos, bool eof,
-                                                               bool ended, carry s,
-                                                               typename Kernel::accumulators& acc, Run run) {
+template <class Kernel, class Carry, class Accumulators, class Run>
+[[gnu::always_inline]] static inline chunk_result finish_chunk(Carry& c, const unsigned char* p, std::size_t n,
+                                                               std::size_t pos, bool eof, bool ended, carry s,
+                                                               Accumulators& acc, Run run) {
   if (!ended) {
     // The bytes after the last whole block with a lookahead. At the end of
     // input they are padded with NULs, which end the list as the end of input
@@ -265,16 +465,16 @@ template <class Kernel, class Run>
     static_assert((max_tail + 1) % block_bytes == 0);
     std::memset(rest, eof ? 0 : '0', sizeof rest);
     std::memcpy(rest, p + pos, n - pos);
+    settle(acc);
     carry trial_state = s;
-    typename Kernel::accumulators trial = acc;
+    Accumulators trial = acc;
     ended = run(rest, (n - pos + block_bytes - 1) / block_bytes, trial_state, trial);
     if (ended || eof) {
       acc = trial;
       ended = true;
     }
   }
-  c.state = ended ? scan_state{phase::ended} : state_from(s);
-  c.sum += Kernel::total(acc);
+  end_chunk<Kernel>(c, acc, s, ended);
   return {ended ? n : pos, ended};
 }
 
@@ -284,14 +484,14 @@ template <class Kernel, class Run>
 //   constants                  vectors made once per chunk
 //   accumulators               the running sums, in vector registers
 //   total(acc)                 the accumulated sum, mod 2^32
-// and what `run` and `rest` need of it.
-template <class Kernel, class Run, class Rest>
-[[gnu::always_inline]] static inline chunk_result sum_chunk_with(sum_carry& c, const unsigned char* p,
-                                                                 std::size_t n, bool eof, Run run,
-                                                                 Rest rest) {
+// and what `run` and `rest` need of it. With a fold_carry, the weighing
+// takes values (values_of) instead.
+template <class Kernel, class Carry, class Run, class Rest>
+[[gnu::always_inline]] static inline chunk_result sum_chunk_with(Carry& c, const unsigned char* p, std::size_t n,
+                                                                 bool eof, Run run, Rest rest) {
   if (c.state.at == phase::ended) return {n, true};
   const typename Kernel::constants k;
-  typename Kernel::accumulators acc;
+  auto acc = start_chunk<Kernel>(c);
   carry s = carry_from(c.state);
   // Whole blocks with their lookahead after them.
   const std::size_t pos = n > lookahead_bytes ? (n - lookahead_bytes) / block_bytes * block_bytes : 0;
@@ -302,12 +502,41 @@ template <class Kernel, class Run, class Rest>
                               });
 }
 
+// A kernel whose weighing takes the integers' values instead of summing
+// them: classification and rules are the kernel's own.
+template <class Kernel>
+struct values_of {
+  using constants = typename Kernel::constants;
+  using accumulators = value_batch;
+  static constexpr bool takes_values = true;
+
+  [[gnu::always_inline]] static auto classify(const unsigned char* p, const constants& k) {
+    return Kernel::classify(p, k);
+  }
+  [[gnu::always_inline]] static auto classify_group(const unsigned char* p, const constants& k) {
+    return Kernel::classify_group(p, k);
+  }
+  [[gnu::always_inline]] static void weigh(const unsigned char* p, const plan& plan, value_batch& batch,
+                                           const constants&) {
+    take_values(p, plan.digit, plan.live, plan.negative, plan.next_run != 0, batch);
+  }
+  // The grouped driver's weighing (block_plan_avx512.h), for block j of a group.
+  template <unsigned Needs, class Masks>
+  [[gnu::always_inline]] static void weigh(const unsigned char* p, const Masks& m, unsigned j, value_batch& batch,
+                                           const constants&) {
+    take_values(p, m.digit[j], m.live[j], m.negative[j], m.digit[j + 1] & 1, batch);
+  }
+  template <class Masks>
+  [[gnu::always_inline]] static void weigh_long_runs(const unsigned char*, const Masks&, unsigned, value_batch&,
+                                                     const constants&) {}
+};
+
 // sum_chunk_with block by block. `Kernel` also provides:
 //   classify(p, k)             the classes of the block at p
 //   weigh(p, plan, acc, k)     adds the block's live digits at their weights
-template <class Kernel>
-[[gnu::always_inline]] static inline chunk_result sum_chunk(sum_carry& c, const unsigned char* p,
-                                                            std::size_t n, bool eof) {
+template <class Kernel, class Carry>
+[[gnu::always_inline]] static inline chunk_result sum_chunk(Carry& c, const unsigned char* p, std::size_t n,
+                                                            bool eof) {
   const auto blocks = [](const unsigned char* q, std::size_t count, carry& t, auto& a, const auto& k) {
     return sum_blocks<Kernel>(q, count, t, a, k);
   };

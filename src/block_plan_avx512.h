@@ -215,18 +215,22 @@ template <class Kernel>
 [[gnu::always_inline]] static inline void weigh_group(const unsigned char* p, group_masks& m, unsigned count,
                                                       typename Kernel::accumulators& acc,
                                                       const typename Kernel::constants& k) {
-  const unsigned needs = m.needs;
-  __asm__ volatile("" : : "r"(&m) : "memory");
-  // Read before the barrier, so the choice needs no reload; the
-  // usual mixed file comes first. has_long never comes without has_medium.
-  constexpr unsigned all = has_negative | has_medium | has_long;
-  if (needs == all) return weigh_blocks<Kernel, all>(p, m, count, acc, k);
-  if (needs == (has_medium | has_long))
-    return weigh_blocks<Kernel, has_medium | has_long>(p, m, count, acc, k);
-  if (needs == 0) return weigh_blocks<Kernel, 0>(p, m, count, acc, k);
-  if (needs == has_negative) return weigh_blocks<Kernel, has_negative>(p, m, count, acc, k);
-  if (needs == has_medium) return weigh_blocks<Kernel, has_medium>(p, m, count, acc, k);
-  return weigh_blocks<Kernel, has_negative | has_medium>(p, m, count, acc, k);
+  if constexpr (requires { Kernel::takes_values; }) {
+    weigh_blocks<Kernel, 0>(p, m, count, acc, k);  // one way for all
+  } else {
+    const unsigned needs = m.needs;
+    __asm__ volatile("" : : "r"(&m) : "memory");
+    // Read before the barrier, so the choice needs no reload; the
+    // usual mixed file comes first. has_long never comes without has_medium.
+    constexpr unsigned all = has_negative | has_medium | has_long;
+    if (needs == all) return weigh_blocks<Kernel, all>(p, m, count, acc, k);
+    if (needs == (has_medium | has_long))
+      return weigh_blocks<Kernel, has_medium | has_long>(p, m, count, acc, k);
+    if (needs == 0) return weigh_blocks<Kernel, 0>(p, m, count, acc, k);
+    if (needs == has_negative) return weigh_blocks<Kernel, has_negative>(p, m, count, acc, k);
+    if (needs == has_medium) return weigh_blocks<Kernel, has_medium>(p, m, count, acc, k);
+    return weigh_blocks<Kernel, has_negative | has_medium>(p, m, count, acc, k);
+  }
 }
 
 // Runs the `count` blocks from p, at most a group, each seeing the digits
@@ -305,8 +309,8 @@ template <class Kernel>
 }
 
 // sum_chunk of block_plan.h, a group at a time.
-template <class Kernel>
-[[gnu::always_inline]] static inline chunk_result sum_chunk_grouped(sum_carry& c, const unsigned char* p,
+template <class Kernel, class Carry>
+[[gnu::always_inline]] static inline chunk_result sum_chunk_grouped(Carry& c, const unsigned char* p,
                                                                     std::size_t n, bool eof) {
   return sum_chunk_with<Kernel>(
       c, p, n, eof,

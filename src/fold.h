@@ -13,11 +13,12 @@
 
 namespace intsum {
 
-// A summing kernel. The table of them, and the CPU check that picks one,
-// live in kernels.cpp.
+// A kernel: the sum, and the fold with any combiner. The table of them,
+// and the CPU check that picks one, live in kernels.cpp.
 struct kernel {
   const char* name;
   sum_kernel sum;
+  fold_kernel fold;
   bool (*supported)();  // whether this CPU can run it
 };
 
@@ -31,7 +32,7 @@ const kernel* find_kernel(std::string_view name);
 inline constexpr std::size_t default_read_size = 128 * 1024;
 
 struct fold_options {
-  const kernel* use = nullptr;  // nullptr: best_kernel(); for add only, other combiners run scalar
+  const kernel* use = nullptr;  // nullptr: best_kernel()
   std::size_t read_size = default_read_size;  // clamped to [1, default_read_size]
 };
 

@@ -8,9 +8,11 @@
 
 namespace intsum {
 
-// Each vector kernel is src/scan_NAME.cpp, compiled with its own target flags.
-#define INTSUM_KERNEL(name, check) \
-  chunk_result sum_##name(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+// Each vector kernel is src/scan_NAME.cpp, compiled with its own target
+// flags: sum_NAME for add, fold_NAME for any other combiner.
+#define INTSUM_KERNEL(name, check)                                                    \
+  chunk_result sum_##name(sum_carry& c, const unsigned char* p, std::size_t n, bool eof); \
+  chunk_result fold_##name(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 #include "kernel_list.h"
 #undef INTSUM_KERNEL
 
@@ -27,10 +29,10 @@ bool always() { return true; }
 
 // Best first: the program runs the first one the CPU supports.
 constexpr kernel table[] = {
-#define INTSUM_KERNEL(name, check) {#name, sum_##name, supports_##name},
+#define INTSUM_KERNEL(name, check) {#name, sum_##name, fold_##name, supports_##name},
 #include "kernel_list.h"
 #undef INTSUM_KERNEL
-    {"scalar", sum_scalar, always},
+    {"scalar", sum_scalar, fold_scalar, always},
 };
 
 }  // namespace

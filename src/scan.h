@@ -20,7 +20,7 @@ enum class phase : std::uint8_t {
 struct scan_state {
   phase at = phase::blank;
   bool negative = false;    // sign of the integer under way (sign, digits)
-  std::uint32_t value = 0;  // its digits so far, mod 2^32 (scalar scanner only)
+  std::uint32_t value = 0;  // its digits so far, mod 2^32 (when folding, or in the scalar scanner)
 };
 
 struct chunk_result {
@@ -46,6 +46,8 @@ struct fold_carry {
 // short tail unconsumed (the caller hands it back in front of the next
 // chunk); with `eof` it consumes everything and finishes the list.
 using sum_kernel = chunk_result (*)(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+// The same, applying the carry's combiner to each integer in file order.
+using fold_kernel = chunk_result (*)(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
 chunk_result sum_scalar(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_scalar(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);

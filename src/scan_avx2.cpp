@@ -257,4 +257,8 @@ chunk_result sum_avx2(sum_carry& c, const unsigned char* p, std::size_t n, bool 
   return block::sum_chunk<avx2_blocks>(c, p, n, eof);
 }
 
+chunk_result fold_avx2(fold_carry& c, const unsigned char* p, std::size_t n, bool eof) {
+  return block::sum_chunk<block::values_of<avx2_blocks>>(c, p, n, eof);
+}
+
 }  // namespace intsum

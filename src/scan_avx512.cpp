@@ -365,4 +365,8 @@ chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, boo
   return block::sum_chunk_grouped<avx512_blocks>(c, p, n, eof);
 }
 
+chunk_result fold_avx512(fold_carry& c, const unsigned char* p, std::size_t n, bool eof) {
+  return block::sum_chunk_grouped<block::values_of<avx512_blocks>>(c, p, n, eof);
+}
+
 }  // namespace intsum

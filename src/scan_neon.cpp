@@ -299,4 +299,8 @@ struct neon_blocks {
   return block::sum_chunk<neon_blocks>(c, p, n, eof);
 }
 
+[[gnu::flatten]] chunk_result fold_neon(fold_carry& c, const unsigned char* p, std::size_t n, bool eof) {
+  return block::sum_chunk<block::values_of<neon_blocks>>(c, p, n, eof);
+}
+
 }  // namespace intsum

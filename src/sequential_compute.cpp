@@ -62,17 +62,17 @@ ssize_t read_fd(void* context, unsigned char* buffer, std::size_t size) {
 }  // namespace
 
 fold_result fold(reader in, combiner f, const fold_options& options) {
+  const kernel& k = options.use != nullptr ? *options.use : best_kernel();
+  // Our own add needs no calls: its kernels sum in vector lanes.
   if (f == add) {
-    sum_kernel k = (options.use != nullptr ? *options.use : best_kernel()).sum;
     sum_carry c;
     fold_status s = pump(in, options.read_size,
-                         [&](const unsigned char* p, std::size_t n, bool eof) { return k(c, p, n, eof); });
+                         [&](const unsigned char* p, std::size_t n, bool eof) { return k.sum(c, p, n, eof); });
     return {s, s == fold_status::ok ? static_cast<int>(c.sum) : 0};
   }
   fold_carry c{.state = {}, .f = f};
-  fold_status s = pump(in, options.read_size, [&](const unsigned char* p, std::size_t n, bool eof) {
-    return fold_scalar(c, p, n, eof);
-  });
+  fold_status s = pump(in, options.read_size,
+                       [&](const unsigned char* p, std::size_t n, bool eof) { return k.fold(c, p, n, eof); });
   return {s, s == fold_status::ok ? c.result : 0};
 }
 
