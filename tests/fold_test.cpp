@@ -4,7 +4,11 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support.h"
@@ -180,6 +184,88 @@ TEST_P(FormatTest, FoldsOnASmallThreadStack) {
   }
   EXPECT_EQ(jobs[0].r.value, 16);
   EXPECT_EQ(jobs[1].r.value, 5);
+}
+
+// The contract of every kernel with the fold (scan.h), kept chunk by chunk.
+// Each chunk is a heap block of exactly its bytes, so that AddressSanitizer
+// catches a read past its end.
+chunk_result sum_exact(const kernel* k, sum_carry& c, std::string_view bytes, bool eof) {
+  const auto chunk = std::make_unique<unsigned char[]>(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), chunk.get());
+  return k->sum(c, chunk.get(), bytes.size(), eof);
+}
+
+::testing::AssertionResult keeps_contract(const chunk_result& r, std::size_t n, bool eof) {
+  if (r.consumed > n) return ::testing::AssertionFailure() << "consumed " << r.consumed << " of " << n;
+  if (eof && (r.consumed != n || !r.ended))
+    return ::testing::AssertionFailure() << "at the end, consumed " << r.consumed << " of " << n
+                                         << (r.ended ? "" : " and the list went on");
+  if (!eof && !r.ended && n - r.consumed > max_tail)
+    return ::testing::AssertionFailure() << "left " << n - r.consumed << " of " << n;
+  return ::testing::AssertionSuccess();
+}
+
+std::uint32_t scalar_sum(std::string_view in) {
+  sum_carry c;
+  sum_scalar(c, reinterpret_cast<const unsigned char*>(in.data()), in.size(), true);
+  return c.sum;
+}
+
+// Integers of 1 to 40 digits, signed or not, and separator runs longer than
+// any tail a kernel may leave, so that chunks end inside each of them.
+std::string contract_input(std::uint64_t seed) {
+  static const std::string separators[] = {" ",  ",", ", ", "\n", "\r\n", " ,\n\t", std::string(150, ' '),
+                                           std::string(140, ',') + "\n", std::string(200, '\n')};
+  std::mt19937_64 rng(seed);
+  std::string s;
+  while (s.size() < 2600) {
+    s += "+-   "[rng() % 5];
+    if (s.back() == ' ') s.pop_back();
+    const std::size_t digits = rng() % 4 == 0 ? 16 + rng() % 25 : 1 + rng() % 10;
+    for (std::size_t d = 0; d < digits; ++d) s += static_cast<char>('0' + rng() % 10);
+    s += separators[rng() % std::size(separators)];
+  }
+  return s;
+}
+
+TEST_P(FormatTest, KeepsTheChunkContract) {
+  const kernel* k = GetParam();
+  std::string ends = contract_input(2);
+  ends[1000] = 'x';
+  for (const std::string& in : {contract_input(1), ends}) {
+    const std::string_view all = in;
+    const std::uint32_t total = scalar_sum(all);
+    for (std::size_t n = 0; n <= 1700; ++n) {
+      SCOPED_TRACE(::testing::Message() << "chunks of " << n << (all == ends ? ", list ending" : ""));
+      const std::string_view prefix = all.substr(0, n);
+      // One chunk, then what it left over at the end of input.
+      sum_carry c;
+      chunk_result r = sum_exact(k, c, prefix, false);
+      ASSERT_TRUE(keeps_contract(r, n, false));
+      if (!r.ended) {
+        ASSERT_TRUE(keeps_contract(sum_exact(k, c, prefix.substr(r.consumed), true), n - r.consumed, true));
+      }
+      ASSERT_EQ(c.sum, scalar_sum(prefix));
+      // The same chunk as the end of input.
+      c = {};
+      ASSERT_TRUE(keeps_contract(sum_exact(k, c, prefix, true), n, true));
+      ASSERT_EQ(c.sum, scalar_sum(prefix));
+      // Chunk after chunk, as the fold reads: what was left, then n more bytes.
+      if (n == 0) continue;
+      c = {};
+      std::string chunk;
+      for (std::size_t pos = 0;;) {
+        const std::size_t take = std::min(n, all.size() - pos);
+        chunk.append(all.substr(pos, take));
+        pos += take;
+        r = sum_exact(k, c, chunk, take == 0);
+        ASSERT_TRUE(keeps_contract(r, chunk.size(), take == 0)) << "at byte " << pos;
+        if (r.ended || take == 0) break;
+        chunk.erase(0, r.consumed);
+      }
+      ASSERT_EQ(c.sum, total);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, FormatTest, ::testing::ValuesIn(available_kernels()),
