@@ -120,18 +120,6 @@ TEST(Model, AgreesWithScanf) {
   }
 }
 
-// Combiners other than add run the scalar scanner whatever the kernel, so
-// this runs once.
-TEST(Combiner, FoldsShortInputsAsTheModelDoes) {
-  std::mt19937_64 rng(43);
-  for (int iter = 0; iter < 5000; ++iter) {
-    std::string in = random_input(rng, 1 + rng() % 60, iter % 4 == 0 ? 0 : 20, 40);
-    fold_result r = fold_random_reads(in, mix, nullptr, rng, 50);
-    ASSERT_EQ(r.status, fold_status::ok);
-    ASSERT_EQ(r.value, model_fold(model_integers(in), mix)) << '"' << in << '"';
-  }
-}
-
 class Differential : public ::testing::TestWithParam<const kernel*> {};
 
 TEST_P(Differential, ShortInputsWithRandomReads) {
@@ -199,6 +187,18 @@ TEST_P(Differential, RareSignsAndLongerIntegersAmongShortOnes) {
 
 INSTANTIATE_TEST_SUITE_P(Kernels, Differential, ::testing::ValuesIn(available_kernels()),
                          [](const auto& info) { return std::string(info.param->name); });
+
+// Combiners other than add run the scalar scanner whatever the kernel, so
+// this runs once.
+TEST(Combiner, FoldsShortInputsAsTheModelDoes) {
+  std::mt19937_64 rng(43);
+  for (int iter = 0; iter < 5000; ++iter) {
+    std::string in = random_input(rng, 1 + rng() % 60, iter % 4 == 0 ? 0 : 20, 40);
+    fold_result r = fold_random_reads(in, mix, nullptr, rng, 50);
+    ASSERT_EQ(r.status, fold_status::ok);
+    ASSERT_EQ(r.value, model_fold(model_integers(in), mix)) << '"' << in << '"';
+  }
+}
 
 }  // namespace
 }  // namespace intsum::testing
