@@ -2,6 +2,14 @@
 # makes of it (`cmake --workflow --preset package`).
 
 install(TARGETS intsum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+target_link_options(intsum PRIVATE ${INTSUM_CET_MARKS})  # hardening.cmake
+# The compilers' version strings (.comment) are of no use at run time; Debian
+# strips them from what it ships.
+if(CMAKE_OBJCOPY)
+  add_custom_command(TARGET intsum POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:intsum>
+    VERBATIM)
+endif()
 
 # The man page and the changelog go in gzipped, with no timestamp in the
 # header, so the same sources give the same package.
