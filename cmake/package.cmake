@@ -53,5 +53,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # cpack-checks.cmake stops the .deb from being made without it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-checks.cmake)
+# Same commit, same packages: file times from SOURCE_DATE_EPOCH, the last
+# commit's time unless given (cpack-checks.cmake), and the .tar.gz written
+# again in a fixed order, as CPack adds files in the order the file system
+# lists them.
+set(CPACK_INTSUM_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack-tarball.cmake)
 
 include(CPack)
