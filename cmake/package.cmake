@@ -61,3 +61,4 @@ set(CPACK_INTSUM_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack-tarball.cmake)
 
 include(CPack)
+include(${CMAKE_CURRENT_LIST_DIR}/static.cmake)
