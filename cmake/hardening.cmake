@@ -22,8 +22,7 @@ include(CheckPIESupported)
 check_pie_supported()
 
 # Each flag only where the compiler takes it: -fcf-protection is x86 only,
-# -mbranch-protection aarch64 only, and GCC 12 has no stack clash protection
-# for riscv64.
+# -mbranch-protection aarch64 only.
 set(intsum_harden_flags -fstack-protector-strong -fstack-clash-protection)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
   list(APPEND intsum_harden_flags -fcf-protection)
