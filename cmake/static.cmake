@@ -10,7 +10,10 @@ set(intsum_static_why "")
 if(NOT INTSUM_STATIC)
   return()
 elseif(INTSUM_SANITIZE OR INTSUM_FUZZ)
-  set(intsum_static_why "the sanitizers have no static runtime")
+  if(INTSUM_STATIC STREQUAL "ON")
+    message(FATAL_ERROR "INTSUM_STATIC=ON, but the sanitizers have no static runtime")
+  endif()
+  return()
 else()
   set(intsum_static_probe [[
 #include <cstdio>
