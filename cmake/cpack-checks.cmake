@@ -9,3 +9,6 @@ if(CPACK_GENERATOR STREQUAL "DEB")
                         "apt-get install dpkg-dev file (tools/test.sh does so where it can)")
   endif()
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/source-date-epoch.cmake)
+intsum_source_date_epoch(${CPACK_INTSUM_SOURCE_DIR})

@@ -2,6 +2,14 @@
 # makes of it (`cmake --workflow --preset package`).
 
 install(TARGETS intsum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+target_link_options(intsum PRIVATE ${INTSUM_CET_MARKS})  # hardening.cmake
+# The compilers' version strings (.comment) are of no use at run time; Debian
+# strips them from what it ships.
+if(CMAKE_OBJCOPY)
+  add_custom_command(TARGET intsum POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:intsum>
+    VERBATIM)
+endif()
 
 # The man page and the changelog go in gzipped, with no timestamp in the
 # header, so the same sources give the same package.
@@ -45,5 +53,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # cpack-checks.cmake stops the .deb from being made without it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-checks.cmake)
+# Same commit, same packages: file times from SOURCE_DATE_EPOCH, the last
+# commit's time unless given (cpack-checks.cmake), and the .tar.gz written
+# again in a fixed order, as CPack adds files in the order the file system
+# lists them.
+set(CPACK_INTSUM_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack-tarball.cmake)
 
 include(CPack)
+include(${CMAKE_CURRENT_LIST_DIR}/static.cmake)

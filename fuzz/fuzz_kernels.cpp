@@ -1,5 +1,12 @@
-// The first two bytes seed the read sizes; the rest is the file. Every
+// The first two bytes pick the read sizes; the rest is the file. Every
 // kernel must agree with the scalar scanner reading it whole.
+//
+// Byte 0's low two bits pick how long reads may be: up to 160 bytes (0 and
+// 1), which runs the kernels block by block at the ends of chunks; up to
+// 4096, chunks of a few groups of blocks with many ends between them; or up
+// to the whole buffer, where a long input is one chunk and grouped kernels
+// reach their steady state. The rest of bytes 0 and 1 sets the longest read
+// and seeds the sizes.
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -11,8 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace intsum;
   using namespace intsum::testing;
   if (size < 2) return 0;
-  std::mt19937_64 rng(data[0] | data[1] << 8);
-  const std::size_t max_read = 1 + data[0] % 160u;
+  const unsigned header = data[0] | data[1] << 8;
+  std::mt19937_64 rng(header);
+  constexpr std::size_t longest[] = {160, 160, 4096, default_read_size};
+  const std::size_t mode = header & 3;
+  const std::size_t max_read = mode == 3 ? default_read_size : 1 + (header >> 2) % longest[mode];
   const std::string_view in(reinterpret_cast<const char*>(data + 2), size - 2);
 
   const fold_result want = fold_split(in, add, scalar_kernel());
