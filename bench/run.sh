@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Times intsum on generated inputs against each of its kernels, a plain
-# stdio loop, wc -l and awk, and prints the results as Markdown tables.
+# Times intsum on generated inputs against each of its kernels, the example
+# program (the fold with a combiner of its own), a plain stdio loop, wc -l
+# and awk, and prints the results as Markdown tables.
 set -euo pipefail
 shopt -s inherit_errexit
 
@@ -61,8 +62,9 @@ check_tools() {
   gen="$build/bench/intsum_gen"
   stdio_sum="$build/bench/stdio_sum"
   kernel_run="$build/bench/intsum_kernel"
+  checksum="$build/intsum_checksum"
   local b
-  for b in "$intsum" "$gen" "$stdio_sum" "$kernel_run"; do
+  for b in "$intsum" "$gen" "$stdio_sum" "$kernel_run" "$checksum"; do
     [[ -x $b ]] || die "$b not found; build first with: cmake --workflow --preset release"
   done
   # Peak memory is optional: without GNU time the column says so.
@@ -159,6 +161,8 @@ bench_shape() {
     note "timing $shape: intsum_kernel $k"
     labels+=("intsum_kernel $k"); times+=("$(median_us "$kernel_run" "$k" "$file")")
   done
+  note "timing $shape: intsum_checksum"
+  labels+=("intsum_checksum (the fold with another combiner)"); times+=("$(median_us "$checksum" "$file")")
   note "timing $shape: stdio_sum"
   labels+=("stdio_sum"); times+=("$(median_us "$stdio_sum" "$file")")
   local stdio_us=${times[-1]}

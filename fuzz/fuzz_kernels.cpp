@@ -1,5 +1,6 @@
 // The first two bytes pick the read sizes; the rest is the file. Every
-// kernel must agree with the scalar scanner reading it whole.
+// kernel must agree with the scalar scanner reading it whole, both summing
+// and folding with a combiner that sees order and count.
 //
 // Byte 0's low two bits pick how long reads may be: up to 160 bytes (0 and
 // 1), which runs the kernels block by block at the ends of chunks; up to
@@ -25,10 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t max_read = mode == 3 ? default_read_size : 1 + (header >> 2) % longest[mode];
   const std::string_view in(reinterpret_cast<const char*>(data + 2), size - 2);
 
-  const fold_result want = fold_split(in, add, scalar_kernel());
-  for (const kernel* k : available_kernels()) {
-    const fold_result got = fold_random_reads(in, add, k, rng, max_read);
-    if (got.status != want.status || got.value != want.value) std::abort();
+  for (const combiner f : {add, mix}) {
+    const fold_result want = fold_split(in, f, scalar_kernel());
+    for (const kernel* k : available_kernels()) {
+      const fold_result got = fold_random_reads(in, f, k, rng, max_read);
+      if (got.status != want.status || got.value != want.value) std::abort();
+    }
   }
   return 0;
 }

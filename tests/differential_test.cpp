@@ -68,9 +68,6 @@ std::vector<std::uint32_t> model_integers(std::string_view s) {
   return out;
 }
 
-// A combiner that sees order and count: any lost, extra or swapped integer changes it.
-int mix(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) * 31u + static_cast<unsigned>(b)); }
-
 int model_fold(const std::vector<std::uint32_t>& xs, combiner f) {
   if (xs.empty()) return 0;
   int r = static_cast<int>(xs[0]);
@@ -198,20 +195,25 @@ TEST_P(Differential, RareSignsAndLongerIntegersAmongShortOnes) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, Differential, ::testing::ValuesIn(available_kernels()),
-                         [](const auto& info) { return std::string(info.param->name); });
-
-// Combiners other than add run the scalar scanner whatever the kernel, so
-// this runs once.
-TEST(Combiner, FoldsShortInputsAsTheModelDoes) {
+// Every kernel hands the combiner the model's integers, in order.
+TEST_P(Differential, FoldsAsTheModelDoes) {
   std::mt19937_64 rng(43);
   for (int iter = 0; iter < 5000; ++iter) {
     std::string in = random_input(rng, 1 + rng() % 60, iter % 4 == 0 ? 0 : 20, 40);
-    fold_result r = fold_random_reads(in, mix, nullptr, rng, 50);
+    fold_result r = fold_random_reads(in, mix, GetParam(), rng, 50);
     ASSERT_EQ(r.status, fold_status::ok);
     ASSERT_EQ(r.value, model_fold(model_integers(in), mix)) << '"' << in << '"';
   }
+  for (int iter = 0; iter < 3; ++iter) {
+    std::string in = random_input(rng, 100000, 0, 80);
+    const int want = model_fold(model_integers(in), mix);
+    for (std::size_t max_read : {100ul, 300000ul})
+      ASSERT_EQ(fold_random_reads(in, mix, GetParam(), rng, max_read).value, want) << "reads up to " << max_read;
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Differential, ::testing::ValuesIn(available_kernels()),
+                         [](const auto& info) { return std::string(info.param->name); });
 
 }  // namespace
 }  // namespace intsum::testing

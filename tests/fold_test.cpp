@@ -113,6 +113,7 @@ TEST_P(FormatTest, SumsAsTheFormatSays) {
         fold_result whole = fold_split(in, add, GetParam());
         ASSERT_EQ(whole.status, fold_status::ok);
         ASSERT_EQ(whole.value, c.sum);
+        ASSERT_EQ(fold_split(in, mix, GetParam()).value, fold_split(in, mix, scalar_kernel()).value);
       }
       if (pad < 130 && lead.size() < 400) {
         ASSERT_EQ(fold_split(lead, add, GetParam(), {1}).value, c.sum) << "pad " << pad;
@@ -188,15 +189,24 @@ TEST_P(FormatTest, FoldsOnASmallThreadStack) {
   const fold_result r = fold_on_small_stack(long_list, add, GetParam());
   EXPECT_EQ(r.status, fold_status::ok);
   EXPECT_EQ(r.value, 16);
+  const fold_result other = fold_on_small_stack(long_list, subtract, GetParam());
+  EXPECT_EQ(other.status, fold_status::ok);
+  EXPECT_EQ(other.value, -2);  // 7 - -3 - 12
 }
 
 // The contract of every kernel with the fold (scan.h), kept chunk by chunk.
 // Each chunk is a heap block of exactly its bytes, so that AddressSanitizer
 // catches a read past its end.
-chunk_result sum_exact(const kernel* k, sum_carry& c, std::string_view bytes, bool eof) {
+template <class Carry>
+chunk_result run_exact(chunk_result (*scan)(Carry&, const unsigned char*, std::size_t, bool), Carry& c,
+                       std::string_view bytes, bool eof) {
   const auto chunk = std::make_unique<unsigned char[]>(bytes.size());
   std::copy(bytes.begin(), bytes.end(), chunk.get());
-  return k->sum(c, chunk.get(), bytes.size(), eof);
+  return scan(c, chunk.get(), bytes.size(), eof);
+}
+
+chunk_result sum_exact(const kernel* k, sum_carry& c, std::string_view bytes, bool eof) {
+  return run_exact(k->sum, c, bytes, eof);
 }
 
 ::testing::AssertionResult keeps_contract(const chunk_result& r, std::size_t n, bool eof) {
@@ -272,6 +282,31 @@ TEST_P(FormatTest, KeepsTheChunkContract) {
   }
 }
 
+// The same for the fold with another combiner, chunk after chunk.
+TEST_P(FormatTest, KeepsTheChunkContractFolding) {
+  std::string ends = contract_input(4);
+  ends[1200] = ';';
+  for (const std::string& in : {contract_input(3), ends}) {
+    const std::string_view all = in;
+    const int want = fold_split(in, mix, scalar_kernel()).value;
+    for (std::size_t n = 1; n <= 1700; n += n < 300 ? 1 : 7) {
+      SCOPED_TRACE(::testing::Message() << "chunks of " << n << (all == ends ? ", list ending" : ""));
+      fold_carry c{.state = {}, .f = mix};
+      std::string chunk;
+      for (std::size_t pos = 0;;) {
+        const std::size_t take = std::min(n, all.size() - pos);
+        chunk.append(all.substr(pos, take));
+        pos += take;
+        const chunk_result r = run_exact(GetParam()->fold, c, chunk, take == 0);
+        ASSERT_TRUE(keeps_contract(r, chunk.size(), take == 0)) << "at byte " << pos;
+        if (r.ended || take == 0) break;
+        chunk.erase(0, r.consumed);
+      }
+      ASSERT_EQ(c.result, want);
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, FormatTest, ::testing::ValuesIn(available_kernels()),
                          [](const auto& info) { return std::string(info.param->name); });
 
@@ -286,18 +321,14 @@ TEST(Combiner, RunningResultFirst) {
   };
   for (const auto& c : cases) {
     for (std::size_t size : {1ul, 3ul, 4096ul}) {
-      fold_result r = fold_split(c.contents, subtract, nullptr, {size});
-      EXPECT_EQ(r.value, c.value) << c.contents;
+      for (const kernel* k : available_kernels()) {
+        fold_result r = fold_split(c.contents, subtract, k, {size});
+        EXPECT_EQ(r.value, c.value) << c.contents << ", " << k->name;
+      }
     }
   }
 }
 
-// Other combiners run the scalar scanner whatever the kernel, so once.
-TEST(Combiner, FoldsOnASmallThreadStack) {
-  const fold_result r = fold_on_small_stack("10 3 2", subtract, nullptr);
-  EXPECT_EQ(r.status, fold_status::ok);
-  EXPECT_EQ(r.value, 5);
-}
 
 TEST(Add, WrapsModulo2To32) {
   EXPECT_EQ(add(2147483647, 1), -2147483647 - 1);

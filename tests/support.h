@@ -65,6 +65,11 @@ inline int subtract(int a, int b) {
   return static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b));
 }
 
+// A combiner that sees order and count: any lost, extra or swapped integer changes it.
+inline int mix(int a, int b) {
+  return static_cast<int>(static_cast<unsigned>(a) * 31u + static_cast<unsigned>(b));
+}
+
 }  // namespace intsum::testing
 
 namespace intsum {
