@@ -59,6 +59,9 @@ static constexpr byte_class class_of(unsigned char c) {
 [[gnu::always_inline]] static inline std::uint64_t or_and(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
   return a | (b & c);
 }
+[[gnu::always_inline]] static inline std::uint64_t and_or(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+  return a & (b | c);
+}
 [[gnu::always_inline]] static inline std::uint64_t or_and_not(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
   return a | (b & ~c);
 }
@@ -71,6 +74,10 @@ struct no_carry {};
 template <class M>
 [[gnu::always_inline]] static inline M or_and(M a, M, no_carry) {
   return a;
+}
+template <class M>
+[[gnu::always_inline]] static inline M and_or(M a, M b, no_carry) {
+  return a & b;
 }
 
 template <class M>
@@ -102,8 +109,9 @@ using classes = basic_classes<std::uint64_t>;
 // known.
 template <class M>
 struct partial_rules {
-  M before_digit;      // bytes with a digit after them
-  M separator_starts;  // first bytes of the space-and-comma runs right after a digit
+  M before_digit;    // bytes with a digit after them
+  M after_digit;     // bytes with a digit before them
+  M separator_runs;  // first bytes of the runs of spaces and commas
   M negative_starts;   // first digits of the digit runs right after a minus
   M stops;             // other bytes, and signs with no digit after them
 };
@@ -112,7 +120,7 @@ struct partial_rules {
 template <class M>
 [[gnu::always_inline]] static inline partial_rules<M> partial_rules_of(const basic_classes<M>& c, M next_digit) {
   const M d = c.digit, before_digit = (d >> 1) | (next_digit << 63);
-  return {before_digit, and_not_and(c.separator, c.separator << 1, d << 1), and_not_and(d, d << 1, c.minus << 1),
+  return {before_digit, d << 1, and_not(c.separator, c.separator << 1), and_not_and(d, d << 1, c.minus << 1),
           or_and_not(c.other, c.sign, before_digit)};
 }
 
@@ -123,7 +131,7 @@ template <class M>
 template <class M, class Carry>
 [[gnu::always_inline]] static inline M separators(const basic_classes<M>& c, const partial_rules<M>& r,
                                            Carry after_integer) {
-  return and_not(c.separator, c.separator + or_and(r.separator_starts, c.separator, after_integer));
+  return and_not(c.separator, c.separator + and_or(r.separator_runs, r.after_digit, after_integer));
 }
 
 // The list ends at the first stop: an other byte, a sign with no digit

@@ -89,6 +89,9 @@ inline constexpr int none_of_a_b_c = 0x01;     // ~(a | b | c)
 [[gnu::always_inline]] static inline lanes or_and(lanes a, lanes b, lanes c) {
   return _mm512_ternarylogic_epi64(a.v, b.v, c.v, a_or_b_and_c);
 }
+[[gnu::always_inline]] static inline lanes and_or(lanes a, lanes b, lanes c) {
+  return _mm512_ternarylogic_epi64(a.v, b.v, c.v, a_and_b_or_c);
+}
 [[gnu::always_inline]] static inline lanes or_and_not(lanes a, lanes b, lanes c) {
   return _mm512_ternarylogic_epi64(a.v, b.v, c.v, a_or_b_andnot_c);
 }
