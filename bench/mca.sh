@@ -13,7 +13,8 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 cpus=("$@")
 ((${#cpus[@]})) || cpus=(ampere1 neoverse-v1)
-kernels=(neon scalar)
+# Each kernel summing, then folding with a combiner of the caller's ("mix").
+kernels=(neon scalar "neon mix" "scalar mix")
 shapes=(wide small mixed)
 short=8192 long=16384
 
@@ -27,12 +28,15 @@ aarch64-linux-gnu-g++ -std=c++20 -O2 -static -Isrc -Ibench -I"$work/build/genera
   src/scan_scalar.cpp src/scan_neon.cpp bench/mca_trace.cpp -o "$work/trace"
 llvm-objdump-14 -d --no-show-raw-insn "$work/trace" > "$work/dis"
 
-# The address ranges of a kernel's code: its entry point and the functions of its file.
+# The address ranges of a kernel's code: its entry point and the functions of
+# its file; when folding, the combiner and the batch that calls it too.
 ranges() {
   local pattern
   case $1 in
     neon) pattern='sum_neon|neon_blocks' ;;
     scalar) pattern='sum_scalar' ;;
+    "neon mix") pattern='fold_neon|neon_blocks|value_batch|_ZN12_GLOBAL__N_13mix' ;;
+    "scalar mix") pattern='fold_scalar|_ZN12_GLOBAL__N_13mix' ;;
   esac
   nm -S "$work/trace" | awk -v p="$pattern" '$0 ~ p { printf "%s0x%s+0x%s", sep, $1, $2; sep = "," }'
 }
@@ -69,19 +73,22 @@ print('target:')
 PY
 }
 
-cycles() {  # kernel shape bytes cpu
-  qemu-aarch64 -d exec,nochain -dfilter "$(ranges "$1")" -D "$work/log" "$work/trace" "$1" "$2" "$3" > /dev/null
+cycles() {  # kernel shape bytes cpu, where kernel may be "NAME mix"
+  local -a run
+  read -r -a run <<<"$1"
+  qemu-aarch64 -d exec,nochain -dfilter "$(ranges "$1")" -D "$work/log" "$work/trace" "${run[0]}" "$2" "$3" \
+    ${run[1]:+"${run[1]}"} > /dev/null
   to_asm "$work/log" > "$work/run.s"
   llvm-mca-14 -mtriple=aarch64 -mcpu="$4" -iterations=1 "$work/run.s" 2>/dev/null | awk '/^Total Cycles:/ { print $3 }'
 }
 
 for cpu in "${cpus[@]}"; do
   echo "llvm-mca-14 -mcpu=$cpu: cycles per 64 bytes (bytes $short to $long of each shape)"
-  printf '%-8s' kernel
+  printf '%-10s' kernel
   printf ' %8s' "${shapes[@]}"
   echo
   for k in "${kernels[@]}"; do
-    printf '%-8s' "$k"
+    printf '%-10s' "$k"
     for s in "${shapes[@]}"; do
       a=$(cycles "$k" "$s" "$short" "$cpu")
       b=$(cycles "$k" "$s" "$long" "$cpu")

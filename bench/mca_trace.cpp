@@ -1,6 +1,8 @@
-// mca_trace KERNEL SHAPE BYTES: sums the first BYTES bytes of a benchmark
-// shape from memory with one kernel, in one chunk. bench/mca.sh runs it under
-// qemu to record the instructions the kernel executes, for llvm-mca.
+// mca_trace KERNEL SHAPE BYTES [mix]: sums the first BYTES bytes of a
+// benchmark shape from memory with one kernel, in one chunk, or with `mix`
+// folds them with a combiner of its own (a * 31 + b) through its pointer.
+// bench/mca.sh runs it under qemu to record the instructions the kernel
+// executes, for llvm-mca.
 #include <sys/types.h>
 
 #include <algorithm>
@@ -27,20 +29,26 @@ struct memory_source {
   }
 };
 
+// Not inlined into the fold: a caller's combiner, reached through its pointer.
+[[gnu::noinline]] int mix(int a, int b) {
+  return static_cast<int>(static_cast<unsigned>(a) * 31u + static_cast<unsigned>(b));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const intsum::kernel* k = argc == 4 ? intsum::find_kernel(argv[1]) : nullptr;
-  const auto shape = argc == 4 ? intsum::bench::parse_shape(argv[2]) : std::nullopt;
-  const std::size_t bytes = argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 0;
+  const bool args = argc == 4 || (argc == 5 && std::strcmp(argv[4], "mix") == 0);
+  const intsum::kernel* k = args ? intsum::find_kernel(argv[1]) : nullptr;
+  const auto shape = args ? intsum::bench::parse_shape(argv[2]) : std::nullopt;
+  const std::size_t bytes = args ? std::strtoull(argv[3], nullptr, 10) : 0;
   if (k == nullptr || !shape || bytes == 0 || bytes > intsum::default_read_size) {
-    std::fprintf(stderr, "usage: mca_trace KERNEL wide|small|mixed BYTES (at most %zu)\n",
+    std::fprintf(stderr, "usage: mca_trace KERNEL wide|small|mixed BYTES [mix] (at most %zu bytes)\n",
                  intsum::default_read_size);
     return 2;
   }
   memory_source in{intsum::bench::generate(*shape, bytes)};
   in.data.resize(bytes);  // a prefix of any longer run's input
-  const fold_result r = intsum::fold({memory_source::read, &in}, add, {.use = k});
+  const fold_result r = intsum::fold({memory_source::read, &in}, argc == 5 ? mix : add, {.use = k});
   std::printf("Result: %d\n", r.value);
   return 0;
 }
