@@ -325,7 +325,7 @@ inline constexpr powers_of_ten ten_to = make_powers_of_ten();
 }
 
 // The value mod 2^32 of the `length` digits from b: up to 8, or up to 16
-// with `Long`. The bytes from b - 8 to b + 7 must be readable.
+// with `Long`. The 8 bytes from b, and from the last 8 digits, must be readable.
 template <bool Long>
 [[gnu::always_inline]] static inline std::uint32_t short_value(const unsigned char* b, unsigned length) {
   if constexpr (!Long) {
@@ -346,7 +346,7 @@ static inline std::uint32_t any_value(const unsigned char* b, unsigned length) {
 }
 
 // Takes the values of the integers that end in a block into `batch`, given
-// the block's bytes at b (with 16 readable bytes on either side), its
+// the block's bytes at b (with 8 readable bytes after them), its
 // digits and live digits, and the digits that end an integer. Longest is
 // the longest run of digits in the block: up to 8, 16, or any.
 template <int Longest>
@@ -398,10 +398,11 @@ template <unsigned N>
                                                      std::uint64_t next_starts_with_digit, value_batch& batch) {
   if (batch.count > value_batch::apply_from) batch.apply();
   if (live == 0) return;
-  alignas(16) unsigned char local[16 + block_bytes + 16];
-  std::memset(local, '0', sizeof local);
-  std::memcpy(local + 16, p, block_bytes);
-  const unsigned char* b = local + 16;
+  // Words of digits are read from an integer's first byte on, at most 7
+  // bytes past the block; what lies there is shifted out.
+  alignas(16) unsigned char b[block_bytes + 8];
+  std::memcpy(b, p, block_bytes);
+  std::memset(b + block_bytes, '0', 8);
   const std::uint64_t last = live & ~((digit >> 1) | (next_starts_with_digit << 63));
   // Picked per block, on what is usually alike all through a file.
   if (!has_run<8>(live & (live >> 1))) [[likely]]
@@ -534,9 +535,6 @@ struct values_of {
                                            const constants&) {
     take_values(p, m.digit[j], m.live[j], m.negative[j], m.digit[j + 1] & 1, batch);
   }
-  template <class Masks>
-  [[gnu::always_inline]] static void weigh_long_runs(const unsigned char*, const Masks&, unsigned, value_batch&,
-                                                     const constants&) {}
 };
 
 // sum_chunk_with block by block. `Kernel` also provides:
