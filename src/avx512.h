@@ -1,6 +1,7 @@
 // The AVX-512 intrinsics. In a build with INTSUM_EMULATE_AVX512, for testing
 // the AVX-512 kernel on CPUs without AVX-512, they are SIMDe's portable
-// versions instead, with the few that SIMDe 0.7 lacks written out here.
+// versions instead, with those the kernel uses that SIMDe 0.7 lacks written
+// out here.
 #pragma once
 
 #if !defined(INTSUM_EMULATE_AVX512)
@@ -65,18 +66,6 @@ inline simde__m512i _mm512_alignr_epi64(simde__m512i a, simde__m512i b, int n) {
 
 inline simde__m512i _mm512_alignr_epi32(simde__m512i a, simde__m512i b, int n) {
   return intsum::emulated::align<std::uint32_t>(a, b, n);
-}
-
-// Within each 128-bit lane.
-inline simde__m512i _mm512_alignr_epi8(simde__m512i a, simde__m512i b, int n) {
-  const intsum::emulated::elements<std::uint8_t> x(a), y(b);
-  intsum::emulated::elements<std::uint8_t> r;
-  for (int lane = 0; lane < 64; lane += 16)
-    for (int i = 0; i < 16; ++i) {
-      const int j = i + n;
-      r.at[lane + i] = j < 16 ? y.at[lane + j] : j < 32 ? x.at[lane + j - 16] : 0;
-    }
-  return r.vector();
 }
 
 inline simde__m512i _mm512_shuffle_i64x2(simde__m512i a, simde__m512i b, int control) {
