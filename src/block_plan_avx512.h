@@ -128,13 +128,9 @@ static inline unsigned carries(unsigned out0, unsigned out1, std::uint64_t in) {
 [[gnu::always_inline]] static inline unsigned weighing_needs(lanes d, lanes before_digit, lanes next_d,
                                                              lanes negative) {
   const lanes pair = d & before_digit, next_pair = next_d & (next_d >> 1);
-  const __m512i four = _mm512_ternarylogic_epi64(pair.v, _mm512_srli_epi64(pair.v, 2),
-                                                 _mm512_slli_epi64(next_pair.v, 62), a_and_b_or_c);
-  const __m512i six = _mm512_ternarylogic_epi64(four, _mm512_srli_epi64(pair.v, 4),
-                                                _mm512_slli_epi64(next_pair.v, 60), a_and_b_or_c);
-  return (_mm512_test_epi64_mask(negative.v, negative.v) != 0 ? has_negative : 0) |
-         (_mm512_test_epi64_mask(four, four) != 0 ? has_medium : 0) |
-         (_mm512_test_epi64_mask(six, six) != 0 ? has_long : 0);
+  const lanes four = and_or(pair, pair >> 2, next_pair << 62), six = and_or(four, pair >> 4, next_pair << 60);
+  auto any = [](lanes x) { return _mm512_test_epi64_mask(x.v, x.v) != 0; };
+  return (any(negative) ? has_negative : 0) | (any(four) ? has_medium : 0) | (any(six) ? has_long : 0);
 }
 
 // The rules for the `count` blocks of c (lanes from `count` on are all 0),
