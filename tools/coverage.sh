@@ -52,10 +52,10 @@ with open(data) as f:
             continue
         for entry in json.loads(record)["files"]:
             # The path below the last src/, whatever prefix the build gave it.
-            parts = os.path.normpath(entry["file"]).split(os.sep)
-            if "src" not in parts:
+            pieces = os.path.normpath(entry["file"]).split(os.sep)
+            if "src" not in pieces:
                 continue
-            under = parts[len(parts) - 1 - parts[::-1].index("src") + 1:]
+            under = pieces[len(pieces) - 1 - pieces[::-1].index("src") + 1:]
             seen = lines.setdefault(os.path.join(*under), {})
             for line in entry["lines"]:
                 n = line["line_number"]
