@@ -80,6 +80,20 @@ inline simde__m512i _mm512_shuffle_i64x2(simde__m512i a, simde__m512i b, int con
   return r.vector();
 }
 
+// SIMDe 0.7 aliases this one with four arguments.
+#undef _mm512_madd_epi16
+inline simde__m512i _mm512_madd_epi16(simde__m512i a, simde__m512i b) { return simde_mm512_madd_epi16(a, b); }
+
+// The bytes of a that k selects, in order, then zeros.
+inline simde__m512i _mm512_maskz_compress_epi8(__mmask64 k, simde__m512i a) {
+  const intsum::emulated::elements<std::uint8_t> x(a);
+  intsum::emulated::elements<std::uint8_t> r{};
+  int n = 0;
+  for (int i = 0; i < 64; ++i)
+    if ((k >> i & 1) != 0) r.at[n++] = x.at[i];
+  return r.vector();
+}
+
 inline __mmask32 _mm512_cmpeq_epi16_mask(simde__m512i a, simde__m512i b) {
   const intsum::emulated::elements<std::uint16_t> x(a), y(b);
   __mmask32 m = 0;

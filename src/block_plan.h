@@ -526,14 +526,23 @@ struct values_of {
     return Kernel::classify_group(p, k);
   }
   [[gnu::always_inline]] static void weigh(const unsigned char* p, const plan& plan, value_batch& batch,
-                                           const constants&) {
-    take_values(p, plan.digit, plan.live, plan.negative, plan.next_run != 0, batch);
+                                           const constants& k) {
+    take(p, plan.digit, plan.live, plan.negative, plan.next_run != 0, batch, k);
   }
   // The grouped driver's weighing (block_plan_avx512.h), for block j of a group.
   template <unsigned Needs, class Masks>
   [[gnu::always_inline]] static void weigh(const unsigned char* p, const Masks& m, unsigned j, value_batch& batch,
-                                           const constants&) {
-    take_values(p, m.digit[j], m.live[j], m.negative[j], m.digit[j + 1] & 1, batch);
+                                           const constants& k) {
+    take(p, m.digit[j], m.live[j], m.negative[j], m.digit[j + 1] & 1, batch, k);
+  }
+  // The kernel's own conversion, where it has one.
+  [[gnu::always_inline]] static void take(const unsigned char* p, std::uint64_t digit, std::uint64_t live,
+                                          std::uint64_t negative, std::uint64_t next_starts_with_digit,
+                                          value_batch& batch, const constants& k) {
+    if constexpr (requires { Kernel::take_values(p, digit, live, negative, next_starts_with_digit, batch, k); })
+      Kernel::take_values(p, digit, live, negative, next_starts_with_digit, batch, k);
+    else
+      take_values(p, digit, live, negative, next_starts_with_digit, batch);
   }
 };
 

@@ -9,6 +9,10 @@
 // byte by byte from 16-entry byte shuffles; long ones go in pairs of digits
 // with 16-bit weights, half as many lanes to weigh; integers of 16 digits and
 // more, rare, take a slower path.
+//
+// For other combiners than add, the same masks give each integer's start
+// and end, and each integer up to 16 digits long in the block is converted
+// in a vector lane of its own, eight or four of them at a time.
 #include "avx512.h"
 
 #include <array>
@@ -174,6 +178,39 @@ __m512i load(const unsigned char* p) { return _mm512_load_si512(p); }
 __m512i lanes16(const unsigned char* p) {
   return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
 }
+
+// For the values of a block's integers, each converted in a lane of its
+// own from the bytes that end it: 8 bytes to a 64-bit lane for integers of up
+// to 8 digits in the block, 16 to a 128-bit lane for up to 16.
+struct value_lane_table {
+  alignas(64) unsigned char of_qword[64];  // byte i: i / 8, the lane's integer
+  alignas(64) unsigned char back8[64];     // byte i: its place before the last, i % 8 - 7 (mod 256)
+  alignas(64) unsigned char of_xmm[64];    // byte i: i / 16
+  alignas(64) unsigned char back16[64];    // i % 16 - 15
+  alignas(64) unsigned char tens[64];      // 10, 1, 10, 1, ...: pairs of digits
+  alignas(64) std::int16_t hundreds[32];   // 100, 1, ...: pairs of pairs
+  alignas(64) std::int16_t ten_thousands[32];
+  alignas(64) std::uint32_t first_of_xmm[16];  // dword 4i: the value of lane i
+};
+
+constexpr value_lane_table make_value_lanes() {
+  value_lane_table t{};
+  for (unsigned i = 0; i < 64; ++i) {
+    t.of_qword[i] = static_cast<unsigned char>(i / 8);
+    t.back8[i] = static_cast<unsigned char>(i % 8 - 7);
+    t.of_xmm[i] = static_cast<unsigned char>(i / 16);
+    t.back16[i] = static_cast<unsigned char>(i % 16 - 15);
+    t.tens[i] = i % 2 == 0 ? 10 : 1;
+  }
+  for (unsigned i = 0; i < 32; ++i) {
+    t.hundreds[i] = i % 2 == 0 ? 100 : 1;
+    t.ten_thousands[i] = i % 2 == 0 ? 10000 : 1;
+  }
+  for (unsigned i = 0; i < 16; ++i) t.first_of_xmm[i] = 4 * (i % 4);
+  return t;
+}
+
+constexpr value_lane_table value_lanes = make_value_lanes();
 
 struct avx512_blocks {
   struct constants {
@@ -341,6 +378,80 @@ struct avx512_blocks {
         acc.byte[b] =
             _mm512_dpbusd_epi32(acc.byte[b], _mm512_permutexvar_epi8(index, load(weights.byte[b])), digit);
     }
+  }
+
+  // For the fold with other combiners (block::values_of): takes the values
+  // of the integers that end in the block at p into the batch, as
+  // block::take_values does, but each integer converted in a lane of its
+  // own from its signed digits. The integer that goes on into the next block
+  // is converted as though it ended here, and waits.
+  [[gnu::always_inline]] static void take_values(const unsigned char* p, std::uint64_t digit,
+                                                 std::uint64_t live, std::uint64_t negative,
+                                                 std::uint64_t next_starts_with_digit,
+                                                 block::value_batch& batch, const constants& k) {
+    const std::uint64_t pairs = live & (live >> 1);
+    if (block::has_run<16>(pairs)) [[unlikely]]
+      return block::take_values(p, digit, live, negative, next_starts_with_digit, batch);
+    if (batch.count > block::value_batch::apply_from) batch.apply();
+    if (live == 0) return;
+    constexpr std::uint64_t top = std::uint64_t{1} << 63;
+    const std::uint64_t last = live & ~((digit >> 1) | (next_starts_with_digit << 63));
+    const std::uint64_t ends = last | (live & top), first = live & ~(digit << 1);
+    const __m512i index = load(windows.byte_index);
+    const __m512i end_at = _mm512_maskz_compress_epi8(ends, index),
+                  start_at = _mm512_maskz_compress_epi8(first, index);
+    __m512i digits = _mm512_maskz_sub_epi8(live, _mm512_loadu_si512(p), k.zero);
+    digits = _mm512_mask_sub_epi8(digits, negative, _mm512_setzero_si512(), digits);
+    const auto count = static_cast<unsigned>(std::popcount(ends));
+    // The digits of lane integer i, from its start to its end, as the last
+    // bytes of the lane; those before its start, zeros.
+    auto lane_digits = [&](__m512i of_lane, __m512i back, int i) {
+      const __m512i select = _mm512_add_epi8(of_lane, splat(i));
+      const __m512i at = _mm512_add_epi8(_mm512_permutexvar_epi8(select, end_at), back);
+      const __mmask64 in = _mm512_cmpge_epi8_mask(at, _mm512_permutexvar_epi8(select, start_at));
+      return _mm512_maddubs_epi16(load(value_lanes.tens), _mm512_maskz_permutexvar_epi8(in, at, digits));
+    };
+    const __m512i hundreds = _mm512_load_si512(value_lanes.hundreds);
+    std::uint32_t* out = batch.value + batch.count;
+    if (!block::has_run<8>(pairs)) [[likely]] {
+      // Eight integers to a vector, the value of four digits in each half
+      // of a 64-bit lane.
+      for (unsigned i = 0; i < count; i += 8) {
+        const __m512i four = _mm512_madd_epi16(
+            lane_digits(load(value_lanes.of_qword), load(value_lanes.back8), static_cast<int>(i)), hundreds);
+        const __m512i eight =
+            _mm512_add_epi32(_mm512_mul_epu32(four, _mm512_set1_epi64(10000)), _mm512_srli_epi64(four, 32));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm512_cvtepi64_epi32(eight));
+      }
+    } else {
+      // Four to a vector: in each 128-bit lane, four values of four digits,
+      // then two of eight, then one.
+      for (unsigned i = 0; i < count; i += 4) {
+        const __m512i four = _mm512_madd_epi16(
+            lane_digits(load(value_lanes.of_xmm), load(value_lanes.back16), static_cast<int>(i)), hundreds);
+        const __m512i eight =
+            _mm512_madd_epi16(_mm512_packs_epi32(four, four), _mm512_load_si512(value_lanes.ten_thousands));
+        const __m512i sixteen = _mm512_add_epi32(_mm512_mul_epu32(eight, _mm512_set1_epi64(100000000)),
+                                                 _mm512_srli_epi64(eight, 32));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm512_castsi512_si128(
+                             _mm512_permutexvar_epi32(_mm512_load_si512(value_lanes.first_of_xmm), sixteen)));
+      }
+    }
+    // Values are signed, and the batch's pending digits are not.
+    if ((first & 1) != 0 && batch.continuing) {
+      const std::uint32_t minus = 0u - static_cast<std::uint32_t>(negative & 1);
+      out[0] += ((batch.pending * block::ten_to.of[std::countr_zero(ends) + 1]) ^ minus) - minus;
+      batch.continuing = false;
+    }
+    unsigned taken = count;
+    if ((ends & ~last) != 0) {
+      --taken;
+      const std::uint32_t minus = 0u - static_cast<std::uint32_t>(negative >> 63);
+      batch.pending = (out[taken] ^ minus) - minus;
+      batch.continuing = true;
+    }
+    batch.count += taken;
   }
 
   // All in vector lanes, which wrap: _mm512_reduce_add_epi32 adds as int,
