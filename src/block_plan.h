@@ -413,6 +413,44 @@ template <unsigned N>
     take_block_values<64>(b, digit, live, negative, last, batch);
 }
 
+// For kernels that convert a block's integers themselves, all at once:
+// `ends` marks the last digit of each integer in the block, and byte 63 when
+// an integer goes on into the next (which `last` leaves out); each has its
+// first digit in `first`, the k-th with the k-th.
+struct integer_ends {
+  std::uint64_t last, ends, first;
+};
+
+[[gnu::always_inline]] static inline integer_ends integer_ends_of(std::uint64_t digit, std::uint64_t live,
+                                                                  std::uint64_t next_starts_with_digit) {
+  const std::uint64_t last = live & ~((digit >> 1) | (next_starts_with_digit << 63));
+  return {last, last | (live & std::uint64_t{1} << 63), live & ~(digit << 1)};
+}
+
+// After such a kernel has written the signed values of the integers of
+// `at` from batch.value + batch.count on, in order: the first takes the
+// digits that the previous block left pending, the one that goes on waits,
+// and the others join the batch.
+[[gnu::always_inline]] static inline void take_converted(value_batch& batch, const integer_ends& at,
+                                                         std::uint64_t negative) {
+  std::uint32_t* out = batch.value + batch.count;
+  auto sign_of = [negative](int place) { return 0u - static_cast<std::uint32_t>(negative >> place & 1); };
+  // Pending digits are not signed; values are.
+  if ((at.first & 1) != 0 && batch.continuing) {
+    const std::uint32_t minus = sign_of(0);
+    out[0] += ((batch.pending * ten_to.of[std::countr_zero(at.ends) + 1]) ^ minus) - minus;
+    batch.continuing = false;
+  }
+  auto taken = static_cast<unsigned>(std::popcount(at.ends));
+  if (at.ends != at.last) {
+    --taken;
+    const std::uint32_t minus = sign_of(63);
+    batch.pending = (out[taken] ^ minus) - minus;
+    batch.continuing = true;
+  }
+  batch.count += taken;
+}
+
 // The accumulators that a chunk starts from, and what it leaves in the
 // carry: the sum, or the values taken.
 template <class Kernel>

@@ -38,6 +38,8 @@ __m256i max8(__m256i a, __m256i b) { return _mm256_max_epu8(a, b); }
 
 // _mm256_permute2x128_si256: the upper 128 bits of the first source, then the lower of the second.
 constexpr int upper_then_lower = 0x21;
+// The same: zeros, then the lower 128 bits of the first source.
+constexpr int zero_then_lower = 0x08;
 // _mm256_permute4x64_epi64: the 64-bit lanes named, from the lowest.
 constexpr int lanes_1_2_3_3 = 0xf9, lanes_2_3_3_3 = 0xfe, lanes_0_0_0_0 = 0x00;
 // _mm_shuffle_epi32: the two 64-bit halves swapped; each pair of 32-bit lanes swapped.
@@ -237,6 +239,109 @@ struct avx2_blocks {
       add_weighted<15>(run, digit, acc, k);
     else
       add_weighted<64>(long_runs(u, ahead, k), digit, acc, k);
+  }
+
+  // The values when no integer has more than two digits in the block, as
+  // in many files of counts: every digit's value plus ten times the one
+  // before it, in bytes, read off at each integer's end.
+  [[gnu::always_inline]] static void take_values_of_two(const unsigned char* p, std::uint64_t digit,
+                                                        std::uint64_t live, std::uint64_t negative,
+                                                        const block::integer_ends& at,
+                                                        block::value_batch& batch, const constants& k) {
+    const bytes64 v = {load(p), load(p + 32)};
+    bytes64 d = signed_live_digits(v, {.digit = digit, .live = live, .negative = negative, .next_run = 0}, k);
+    d = {_mm256_and_si256(d.lo, k.is_digit(v.lo)), _mm256_and_si256(d.hi, k.is_digit(v.hi))};
+    // Each byte's digit before it; a non-digit has 0.
+    const bytes64 before = {
+        _mm256_alignr_epi8(d.lo, _mm256_permute2x128_si256(d.lo, d.lo, zero_then_lower), 15),
+        _mm256_alignr_epi8(d.hi, _mm256_permute2x128_si256(d.lo, d.hi, upper_then_lower), 15)};
+    auto times_ten = [](__m256i x) {
+      const __m256i twice = _mm256_add_epi8(x, x),
+                    eight = _mm256_add_epi8(_mm256_add_epi8(twice, twice), _mm256_add_epi8(twice, twice));
+      return _mm256_add_epi8(eight, twice);
+    };
+    alignas(32) signed char value[64];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(value), _mm256_add_epi8(d.lo, times_ten(before.lo)));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(value + 32), _mm256_add_epi8(d.hi, times_ten(before.hi)));
+    std::uint32_t* out = batch.value + batch.count;
+    for (std::uint64_t ends = at.ends; ends != 0; ends &= ends - 1)
+      *out++ = static_cast<std::uint32_t>(value[std::countr_zero(ends)]);
+    block::take_converted(batch, at, negative);
+  }
+
+  // For the fold with other combiners (block::values_of): takes the values
+  // of the integers that end in the block at p into the batch, as
+  // block::take_values does, but converted four at a time in vector lanes.
+  // The last 16 bytes of each integer are gathered first, one integer at a
+  // time; the integer that goes on into the next block is converted as
+  // though it ended here, and waits.
+  [[gnu::always_inline]] static void take_values(const unsigned char* p, std::uint64_t digit,
+                                                 std::uint64_t live, std::uint64_t negative,
+                                                 std::uint64_t next_starts_with_digit,
+                                                 block::value_batch& batch, const constants& k) {
+    const std::uint64_t pairs = live & (live >> 1);
+    if (block::has_run<16>(pairs)) [[unlikely]]
+      return block::take_values(p, digit, live, negative, next_starts_with_digit, batch);
+    if (batch.count > block::value_batch::apply_from) batch.apply();
+    if (live == 0) return;
+    const block::integer_ends at = block::integer_ends_of(digit, live, next_starts_with_digit);
+    if ((pairs & (pairs >> 1)) == 0) return take_values_of_two(p, digit, live, negative, at, batch, k);
+    const bool short_ones = !block::has_run<8>(pairs);
+    // The 16 bytes before the block's first 16, for the integers that end
+    // there, in one store, so that the loads from it see it at once.
+    alignas(32) unsigned char front[32];
+    _mm256_store_si256(
+        reinterpret_cast<__m256i*>(front),
+        _mm256_inserti128_si256(k.zero, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 1));
+    // Integer i: the 8 bytes that end it and the 8 before them, its length
+    // and where it ends.
+    alignas(32) std::uint64_t low[32], high[32], length[32], end[32];
+    unsigned count = 0;
+    std::uint64_t first = at.first;
+    // Where the 16 bytes that end at byte e start: from the block or the
+    // front, picked without a branch, which would often be mispredicted.
+    const auto in_block = reinterpret_cast<std::uintptr_t>(p) - 15,
+               in_front = reinterpret_cast<std::uintptr_t>(front) + 1;
+    for (std::uint64_t ends = at.ends; ends != 0; ends &= ends - 1, first &= first - 1, ++count) {
+      const auto e = static_cast<unsigned>(std::countr_zero(ends));
+      const auto* bytes = reinterpret_cast<const unsigned char*>((e < 15 ? in_front : in_block) + e);
+      if (!short_ones) high[count] = block::load_le64(bytes);
+      low[count] = block::load_le64(bytes + 8);
+      length[count] = e + 1 - static_cast<unsigned>(std::countr_zero(first));
+      end[count] = e;
+    }
+    const __m256i ones = _mm256_set1_epi64x(-1), one = _mm256_set1_epi64x(1);
+    const __m256i tens = _mm256_set1_epi16(0x010a), hundreds = _mm256_set1_epi32(0x00010064);
+    const __m256i signs = _mm256_set1_epi64x(static_cast<long long>(negative));
+    const __m256i low_dwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+    // The value of the digits in each 64-bit lane, the first in its lowest byte, in its low 32 bits.
+    auto eight = [&](__m256i d) {
+      const __m256i four = _mm256_madd_epi16(_mm256_maddubs_epi16(d, tens), hundreds);
+      return _mm256_add_epi32(_mm256_mul_epu32(four, _mm256_set1_epi64x(10000)), _mm256_srli_epi64(four, 32));
+    };
+    // Digits outside the integer, the first `64 - keep` bits of the lane, are dropped.
+    auto digits = [&](const std::uint64_t* from, unsigned i, __m256i keep) {
+      const __m256i bytes = _mm256_load_si256(reinterpret_cast<const __m256i*>(from + i));
+      return _mm256_and_si256(_mm256_subs_epu8(bytes, k.zero), _mm256_sllv_epi64(ones, keep));
+    };
+    std::uint32_t* out = batch.value + batch.count;
+    for (unsigned i = 0; i < count; i += 4) {
+      const __m256i len = _mm256_load_si256(reinterpret_cast<const __m256i*>(length + i));
+      const __m256i low_kept = _mm256_slli_epi64(_mm256_min_epu32(len, _mm256_set1_epi64x(8)), 3);
+      __m256i value = eight(digits(low, i, _mm256_sub_epi64(_mm256_set1_epi64x(64), low_kept)));
+      if (!short_ones) {
+        const __m256i high_keep = _mm256_sub_epi64(_mm256_set1_epi64x(128), _mm256_slli_epi64(len, 3));
+        value = _mm256_add_epi32(
+            value, _mm256_mul_epu32(eight(digits(high, i, high_keep)), _mm256_set1_epi64x(100000000)));
+      }
+      const __m256i at_end = _mm256_load_si256(reinterpret_cast<const __m256i*>(end + i));
+      const __m256i minus =
+          _mm256_sub_epi64(_mm256_setzero_si256(), _mm256_and_si256(_mm256_srlv_epi64(signs, at_end), one));
+      value = _mm256_sub_epi32(_mm256_xor_si256(value, minus), minus);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(value, low_dwords)));
+    }
+    block::take_converted(batch, at, negative);
   }
 
   static std::uint32_t total(const accumulators& acc) {

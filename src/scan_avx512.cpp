@@ -394,22 +394,20 @@ struct avx512_blocks {
       return block::take_values(p, digit, live, negative, next_starts_with_digit, batch);
     if (batch.count > block::value_batch::apply_from) batch.apply();
     if (live == 0) return;
-    constexpr std::uint64_t top = std::uint64_t{1} << 63;
-    const std::uint64_t last = live & ~((digit >> 1) | (next_starts_with_digit << 63));
-    const std::uint64_t ends = last | (live & top), first = live & ~(digit << 1);
+    const block::integer_ends at = block::integer_ends_of(digit, live, next_starts_with_digit);
     const __m512i index = load(windows.byte_index);
-    const __m512i end_at = _mm512_maskz_compress_epi8(ends, index),
-                  start_at = _mm512_maskz_compress_epi8(first, index);
+    const __m512i end_at = _mm512_maskz_compress_epi8(at.ends, index),
+                  start_at = _mm512_maskz_compress_epi8(at.first, index);
     __m512i digits = _mm512_maskz_sub_epi8(live, _mm512_loadu_si512(p), k.zero);
     digits = _mm512_mask_sub_epi8(digits, negative, _mm512_setzero_si512(), digits);
-    const auto count = static_cast<unsigned>(std::popcount(ends));
+    const auto count = static_cast<unsigned>(std::popcount(at.ends));
     // The digits of lane integer i, from its start to its end, as the last
     // bytes of the lane; those before its start, zeros.
     auto lane_digits = [&](__m512i of_lane, __m512i back, int i) {
       const __m512i select = _mm512_add_epi8(of_lane, splat(i));
-      const __m512i at = _mm512_add_epi8(_mm512_permutexvar_epi8(select, end_at), back);
-      const __mmask64 in = _mm512_cmpge_epi8_mask(at, _mm512_permutexvar_epi8(select, start_at));
-      return _mm512_maddubs_epi16(load(value_lanes.tens), _mm512_maskz_permutexvar_epi8(in, at, digits));
+      const __m512i from = _mm512_add_epi8(_mm512_permutexvar_epi8(select, end_at), back);
+      const __mmask64 in = _mm512_cmpge_epi8_mask(from, _mm512_permutexvar_epi8(select, start_at));
+      return _mm512_maddubs_epi16(load(value_lanes.tens), _mm512_maskz_permutexvar_epi8(in, from, digits));
     };
     const __m512i hundreds = _mm512_load_si512(value_lanes.hundreds);
     std::uint32_t* out = batch.value + batch.count;
@@ -438,20 +436,7 @@ struct avx512_blocks {
                              _mm512_permutexvar_epi32(_mm512_load_si512(value_lanes.first_of_xmm), sixteen)));
       }
     }
-    // Values are signed, and the batch's pending digits are not.
-    if ((first & 1) != 0 && batch.continuing) {
-      const std::uint32_t minus = 0u - static_cast<std::uint32_t>(negative & 1);
-      out[0] += ((batch.pending * block::ten_to.of[std::countr_zero(ends) + 1]) ^ minus) - minus;
-      batch.continuing = false;
-    }
-    unsigned taken = count;
-    if ((ends & ~last) != 0) {
-      --taken;
-      const std::uint32_t minus = 0u - static_cast<std::uint32_t>(negative >> 63);
-      batch.pending = (out[taken] ^ minus) - minus;
-      batch.continuing = true;
-    }
-    batch.count += taken;
+    block::take_converted(batch, at, negative);
   }
 
   // All in vector lanes, which wrap: _mm512_reduce_add_epi32 adds as int,
