@@ -284,6 +284,43 @@ struct neon_blocks {
     acc.byte3 = vaddq_s8(acc.byte3, vaddq_s8(sum.byte3[0], sum.byte3[1]));
   }
 
+  // For the fold with other combiners (block::values_of): when no integer
+  // has more than two digits in the block, as in many files of counts, the
+  // value of the digits up to each byte is its digit plus ten times the one
+  // before it, all at once, read off at each integer's end. Other blocks
+  // take block::take_values.
+  [[gnu::always_inline]] static void take_values(const unsigned char* p, std::uint64_t digit,
+                                                 std::uint64_t live, std::uint64_t negative,
+                                                 std::uint64_t next_starts_with_digit,
+                                                 block::value_batch& batch, const constants& k) {
+    const std::uint64_t pairs = live & (live >> 1);
+    if ((pairs & (pairs >> 1)) != 0)
+      return block::take_values(p, digit, live, negative, next_starts_with_digit, batch);
+    if (batch.count > block::value_batch::apply_from) batch.apply();
+    if (live == 0) return;
+    const block::integer_ends at = block::integer_ends_of(digit, live, next_starts_with_digit);
+    const quad v = vld4q_u8(p), counts = k.expand(live), minus = k.expand(negative);
+    quad d;
+    each4([&](auto j) {
+      const uint8x16_t x = vandq_u8(vsubq_u8(v.val[j], k.zero), counts.val[j]);
+      d.val[j] = vsubq_u8(veorq_u8(x, minus.val[j]), minus.val[j]);
+    });
+    // Byte 4i + j - 1 is lane i of vector j - 1, or lane i - 1 of vector 3.
+    // Bytes wrap, and the signed values fit them.
+    const uint8x16_t ten = vdupq_n_u8(10);
+    quad value;
+    value.val[0] = vmlaq_u8(d.val[0], vextq_u8(vdupq_n_u8(0), d.val[3], 15), ten);
+    value.val[1] = vmlaq_u8(d.val[1], d.val[0], ten);
+    value.val[2] = vmlaq_u8(d.val[2], d.val[1], ten);
+    value.val[3] = vmlaq_u8(d.val[3], d.val[2], ten);
+    alignas(16) std::int8_t values[64];
+    vst4q_u8(reinterpret_cast<std::uint8_t*>(values), value);
+    std::uint32_t* out = batch.value + batch.count;
+    for (std::uint64_t ends = at.ends; ends != 0; ends &= ends - 1)
+      *out++ = static_cast<std::uint32_t>(values[std::countr_zero(ends)]);
+    block::take_converted(batch, at, negative);
+  }
+
   static std::uint32_t total(const accumulators& acc) {
     return static_cast<std::uint32_t>(vaddvq_s32(acc.byte0)) +
            (static_cast<std::uint32_t>(vaddvq_s32(acc.byte1)) << 8) +
