@@ -293,23 +293,10 @@ struct avx2_blocks {
     _mm256_store_si256(
         reinterpret_cast<__m256i*>(front),
         _mm256_inserti128_si256(k.zero, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 1));
-    // Integer i: the 8 bytes that end it and the 8 before them, its length
-    // and where it ends.
-    alignas(32) std::uint64_t low[32], high[32], length[32], end[32];
-    unsigned count = 0;
-    std::uint64_t first = at.first;
     // Where the 16 bytes that end at byte e start: from the block or the
     // front, picked without a branch, which would often be mispredicted.
     const auto in_block = reinterpret_cast<std::uintptr_t>(p) - 15,
                in_front = reinterpret_cast<std::uintptr_t>(front) + 1;
-    for (std::uint64_t ends = at.ends; ends != 0; ends &= ends - 1, first &= first - 1, ++count) {
-      const auto e = static_cast<unsigned>(std::countr_zero(ends));
-      const auto* bytes = reinterpret_cast<const unsigned char*>((e < 15 ? in_front : in_block) + e);
-      if (!short_ones) high[count] = block::load_le64(bytes);
-      low[count] = block::load_le64(bytes + 8);
-      length[count] = e + 1 - static_cast<unsigned>(std::countr_zero(first));
-      end[count] = e;
-    }
     const __m256i ones = _mm256_set1_epi64x(-1), one = _mm256_set1_epi64x(1);
     const __m256i tens = _mm256_set1_epi16(0x010a), hundreds = _mm256_set1_epi32(0x00010064);
     const __m256i signs = _mm256_set1_epi64x(static_cast<long long>(negative));
@@ -320,21 +307,42 @@ struct avx2_blocks {
       return _mm256_add_epi32(_mm256_mul_epu32(four, _mm256_set1_epi64x(10000)), _mm256_srli_epi64(four, 32));
     };
     // Digits outside the integer, the first `64 - keep` bits of the lane, are dropped.
-    auto digits = [&](const std::uint64_t* from, unsigned i, __m256i keep) {
-      const __m256i bytes = _mm256_load_si256(reinterpret_cast<const __m256i*>(from + i));
+    auto digits = [&](__m256i bytes, __m256i keep) {
       return _mm256_and_si256(_mm256_subs_epu8(bytes, k.zero), _mm256_sllv_epi64(ones, keep));
     };
+    const auto count = static_cast<unsigned>(std::popcount(at.ends));
     std::uint32_t* out = batch.value + batch.count;
+    std::uint64_t ends = at.ends, first = at.first;
+    // One integer: its last 8 bytes, the 8 before, its length and its end.
+    struct lane {
+      long long low, high, length, end;
+    };
+    auto next = [&]() {
+      const auto e = static_cast<unsigned>(std::countr_zero(ends));
+      const auto* bytes = reinterpret_cast<const unsigned char*>((e < 15 ? in_front : in_block) + e);
+      const lane l = {static_cast<long long>(block::load_le64(bytes + 8)),
+                      short_ones ? 0 : static_cast<long long>(block::load_le64(bytes)),
+                      static_cast<long long>(e + 1 - static_cast<unsigned>(std::countr_zero(first))), e};
+      ends &= ends - 1;
+      first &= first - 1;
+      return l;
+    };
     for (unsigned i = 0; i < count; i += 4) {
-      const __m256i len = _mm256_load_si256(reinterpret_cast<const __m256i*>(length + i));
+      // Four integers at a time, in registers. Past the last integer, lanes
+      // read the bytes after the block, and are not taken.
+      const lane a = next(), b = next(), c = next(), d = next();
+      const __m256i len = _mm256_setr_epi64x(a.length, b.length, c.length, d.length);
       const __m256i low_kept = _mm256_slli_epi64(_mm256_min_epu32(len, _mm256_set1_epi64x(8)), 3);
-      __m256i value = eight(digits(low, i, _mm256_sub_epi64(_mm256_set1_epi64x(64), low_kept)));
+      __m256i value = eight(digits(_mm256_setr_epi64x(a.low, b.low, c.low, d.low),
+                                   _mm256_sub_epi64(_mm256_set1_epi64x(64), low_kept)));
       if (!short_ones) {
         const __m256i high_keep = _mm256_sub_epi64(_mm256_set1_epi64x(128), _mm256_slli_epi64(len, 3));
         value = _mm256_add_epi32(
-            value, _mm256_mul_epu32(eight(digits(high, i, high_keep)), _mm256_set1_epi64x(100000000)));
+            value,
+            _mm256_mul_epu32(eight(digits(_mm256_setr_epi64x(a.high, b.high, c.high, d.high), high_keep)),
+                             _mm256_set1_epi64x(100000000)));
       }
-      const __m256i at_end = _mm256_load_si256(reinterpret_cast<const __m256i*>(end + i));
+      const __m256i at_end = _mm256_setr_epi64x(a.end, b.end, c.end, d.end);
       const __m256i minus =
           _mm256_sub_epi64(_mm256_setzero_si256(), _mm256_and_si256(_mm256_srlv_epi64(signs, at_end), one));
       value = _mm256_sub_epi32(_mm256_xor_si256(value, minus), minus);
