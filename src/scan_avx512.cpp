@@ -12,7 +12,8 @@
 //
 // For other combiners than add, the same masks give each integer's start
 // and end, and each integer up to 16 digits long in the block is converted
-// in a vector lane of its own, eight or four of them at a time.
+// in a vector lane of its own, eight or four of them at a time; integers
+// of one or two digits, from every byte at once.
 #include "avx512.h"
 
 #include <array>
@@ -400,6 +401,20 @@ struct avx512_blocks {
                   start_at = _mm512_maskz_compress_epi8(at.first, index);
     __m512i digits = _mm512_maskz_sub_epi8(live, _mm512_loadu_si512(p), k.zero);
     digits = _mm512_mask_sub_epi8(digits, negative, _mm512_setzero_si512(), digits);
+    std::uint32_t* out = batch.value + batch.count;
+    if ((pairs & (pairs >> 1)) == 0) {
+      // No integer of more than two digits in the block, as in many files of
+      // counts: each byte's digit plus ten times the one before it, all at
+      // once, then those at the integers' ends.
+      const __m512i before =
+          _mm512_maskz_permutexvar_epi8(~std::uint64_t{1}, _mm512_sub_epi8(index, k.one), digits);
+      const __m512i twice = _mm512_add_epi8(before, before), four = _mm512_add_epi8(twice, twice);
+      const __m512i value = _mm512_maskz_compress_epi8(
+          at.ends, _mm512_add_epi8(digits, _mm512_add_epi8(_mm512_add_epi8(four, four), twice)));
+      _mm512_storeu_si512(out, _mm512_cvtepi8_epi32(_mm512_castsi512_si128(value)));
+      _mm512_storeu_si512(out + 16, _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(value, 1)));
+      return block::take_converted(batch, at, negative);
+    }
     const auto count = static_cast<unsigned>(std::popcount(at.ends));
     // The digits of lane integer i, from its start to its end, as the last
     // bytes of the lane; those before its start, zeros.
@@ -410,7 +425,6 @@ struct avx512_blocks {
       return _mm512_maddubs_epi16(load(value_lanes.tens), _mm512_maskz_permutexvar_epi8(in, from, digits));
     };
     const __m512i hundreds = _mm512_load_si512(value_lanes.hundreds);
-    std::uint32_t* out = batch.value + batch.count;
     if (!block::has_run<8>(pairs)) [[likely]] {
       // Eight integers to a vector, the value of four digits in each half
       // of a 64-bit lane.
