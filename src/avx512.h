@@ -94,6 +94,15 @@ inline simde__m512i _mm512_maskz_compress_epi8(__mmask64 k, simde__m512i a) {
   return r.vector();
 }
 
+// Sixteen signed bytes widened to 32 bits.
+inline simde__m512i _mm512_cvtepi8_epi32(simde__m128i a) {
+  std::int8_t x[16];
+  std::memcpy(x, &a, 16);
+  intsum::emulated::elements<std::int32_t> r;
+  for (int i = 0; i < 16; ++i) r.at[i] = x[i];
+  return r.vector();
+}
+
 inline __mmask32 _mm512_cmpeq_epi16_mask(simde__m512i a, simde__m512i b) {
   const intsum::emulated::elements<std::uint16_t> x(a), y(b);
   __mmask32 m = 0;
