@@ -8,6 +8,9 @@
 // shuffles look up 16 entries, so the common block, with integers of at most
 // 15 digits, takes one lookup per weight byte, and none for the upper two
 // when its integers have at most 5 digits; longer integers take a slower path.
+//
+// For other combiners than add, the integers are converted four at a time
+// in vector lanes instead, from the bytes that end each one.
 #include <immintrin.h>
 
 #include "block_plan.h"
