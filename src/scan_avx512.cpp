@@ -1,4 +1,4 @@
-// The summing kernel for AVX-512 (BW, VBMI, VNNI, BITALG and GFNI), 64 bytes
+// The summing kernel for AVX-512 (BW, VBMI, VBMI2, VNNI, BITALG and GFNI), 64 bytes
 // at a time, eight blocks to a group (block_plan_avx512.h).
 //
 // Instead of converting integers one by one, every digit adds its value
