@@ -3,20 +3,22 @@
 # process, trial by trial in turn (bench/kernel_ab.cpp): steadier than two
 # benchmark runs on a shared machine. Each kernel alone, on 256 KiB inputs.
 #
-#   bench/kernel_ab.sh OLD_REV [NEW_REV] [-k KERNEL] [-t TRIALS]
+#   bench/kernel_ab.sh OLD_REV [NEW_REV] [-k KERNEL] [-t TRIALS] [-c]
 #
 # NEW_REV defaults to the working tree. KERNEL is one of this build's vector
 # kernels (all that both revisions have, when not given). Both revisions'
-# kernels are built with the flags that this tree's build gives them.
+# kernels are built with the flags that this tree's build gives them. With
+# -c, the kernels fold with a * 31 + b through its pointer instead of summing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-usage() { sed -n '2,10s/^# \{0,1\}//p' "$0"; exit 2; }
-old="" new="" kernels=() trials=21
+usage() { sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 2; }
+old="" new="" kernels=() trials=21 side=() what="sum"
 while (($#)); do
   case $1 in
     -k) kernels+=("$2"); shift 2 ;;
     -t) trials=$2; shift 2 ;;
+    -c) side=(-DINTSUM_AB_FOLD); what="fold with a * 31 + b"; shift ;;
     -h|--help) usage ;;
     *) if [[ -z $old ]]; then old=$1; elif [[ -z $new ]]; then new=$1; else usage; fi; shift ;;
   esac
@@ -55,11 +57,11 @@ for k in "${kernels[@]}"; do
     "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" "${f[@]}" -c "$work/$t/src/scan_$k.cpp" \
       -o "$work/${k}_$t.o"
     "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -DINTSUM_AB_KERNEL_NAME="$k" -I"$work/$t/src" \
-      -c bench/kernel_ab_side.cpp -o "$work/side_${k}_$t.o"
+      "${side[@]}" -c bench/kernel_ab_side.cpp -o "$work/side_${k}_$t.o"
   done
 done
 "$cxx" -std=c++20 -O3 -DNDEBUG -Isrc -Ibench -I"$work" bench/kernel_ab.cpp "$work"/*.o \
   "$work/build/libintsum_core.a" -o "$work/kernel_ab"
 
-echo "A: ${old}  B: ${new:-working tree}  ($trials trials, median GiB/s; B/A is the median of the per-trial ratios)"
+echo "A: ${old}  B: ${new:-working tree}  ($what, $trials trials, median GiB/s; B/A is the median of the per-trial ratios)"
 for k in "${kernels[@]}"; do "$work/kernel_ab" "$k" "$trials"; done

@@ -1,6 +1,7 @@
 // One revision's side of bench/kernel_ab.cpp, built against that revision's
 // own headers with its namespace renamed (intsum_a or intsum_b), so that its
-// kernel is called through its own declared types.
+// kernel is called through its own declared types: the sum, or with
+// INTSUM_AB_FOLD the fold with another combiner.
 #include <cstddef>
 #include <cstdint>
 
@@ -14,11 +15,29 @@ namespace intsum {
 chunk_result INTSUM_AB_NAMED(sum_, INTSUM_AB_KERNEL_NAME)(sum_carry& c, const unsigned char* p, std::size_t n,
                                                           bool eof);
 
+#if defined(INTSUM_AB_FOLD)
+chunk_result INTSUM_AB_NAMED(fold_, INTSUM_AB_KERNEL_NAME)(fold_carry& c, const unsigned char* p, std::size_t n,
+                                                           bool eof);
+
+// A combiner that sees order and count, called through its pointer.
+int INTSUM_AB_NAMED(ab_mix_, INTSUM_AB_KERNEL_NAME)(int a, int b) {
+  return static_cast<int>(static_cast<std::uint32_t>(a) * 31u + static_cast<std::uint32_t>(b));
+}
+
+// The fold of the whole input with it, as one chunk at the end of input.
+std::uint32_t INTSUM_AB_NAMED(ab_sum_, INTSUM_AB_KERNEL_NAME)(const unsigned char* p, std::size_t n) {
+  fold_carry c{};
+  c.f = INTSUM_AB_NAMED(ab_mix_, INTSUM_AB_KERNEL_NAME);
+  INTSUM_AB_NAMED(fold_, INTSUM_AB_KERNEL_NAME)(c, p, n, true);
+  return static_cast<std::uint32_t>(c.result);
+}
+#else
 // The sum of the whole input, as one chunk at the end of input.
 std::uint32_t INTSUM_AB_NAMED(ab_sum_, INTSUM_AB_KERNEL_NAME)(const unsigned char* p, std::size_t n) {
   sum_carry c{};
   INTSUM_AB_NAMED(sum_, INTSUM_AB_KERNEL_NAME)(c, p, n, true);
   return c.sum;
 }
+#endif
 
 }  // namespace intsum
