@@ -573,14 +573,22 @@ struct values_of {
                                            const constants& k) {
     take(p, m.digit[j], m.live[j], m.negative[j], m.digit[j + 1] & 1, batch, k);
   }
-  // The kernel's own conversion, where it has one.
+  // The kernel's own conversion, where it has one: take_values(p, digit,
+  // live, negative, ends, batch, k) for the blocks whose digit runs are at
+  // most Kernel::converted_digits long (a power of two), with room in the
+  // batch and live digits; the others go through take_values above.
   [[gnu::always_inline]] static void take(const unsigned char* p, std::uint64_t digit, std::uint64_t live,
                                           std::uint64_t negative, std::uint64_t next_starts_with_digit,
                                           value_batch& batch, const constants& k) {
-    if constexpr (requires { Kernel::take_values(p, digit, live, negative, next_starts_with_digit, batch, k); })
-      Kernel::take_values(p, digit, live, negative, next_starts_with_digit, batch, k);
-    else
-      take_values(p, digit, live, negative, next_starts_with_digit, batch);
+    if constexpr (requires { Kernel::converted_digits; }) {
+      if (!has_run<Kernel::converted_digits>(live & (live >> 1))) {
+        if (batch.count > value_batch::apply_from) batch.apply();
+        if (live == 0) return;
+        return Kernel::take_values(p, digit, live, negative,
+                                   integer_ends_of(digit, live, next_starts_with_digit), batch, k);
+      }
+    }
+    take_values(p, digit, live, negative, next_starts_with_digit, batch);
   }
 };
 

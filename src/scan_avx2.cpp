@@ -278,16 +278,12 @@ struct avx2_blocks {
   // The last 16 bytes of each integer are gathered first, one integer at a
   // time; the integer that goes on into the next block is converted as
   // though it ended here, and waits.
+  static constexpr unsigned converted_digits = 16;
   [[gnu::always_inline]] static void take_values(const unsigned char* p, std::uint64_t digit,
                                                  std::uint64_t live, std::uint64_t negative,
-                                                 std::uint64_t next_starts_with_digit,
-                                                 block::value_batch& batch, const constants& k) {
+                                                 const block::integer_ends& at, block::value_batch& batch,
+                                                 const constants& k) {
     const std::uint64_t pairs = live & (live >> 1);
-    if (block::has_run<16>(pairs)) [[unlikely]]
-      return block::take_values(p, digit, live, negative, next_starts_with_digit, batch);
-    if (batch.count > block::value_batch::apply_from) batch.apply();
-    if (live == 0) return;
-    const block::integer_ends at = block::integer_ends_of(digit, live, next_starts_with_digit);
     if ((pairs & (pairs >> 1)) == 0) return take_values_of_two(p, digit, live, negative, at, batch, k);
     const bool short_ones = !block::has_run<8>(pairs);
     // The 16 bytes before the block's first 16, for the integers that end

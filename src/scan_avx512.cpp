@@ -386,16 +386,11 @@ struct avx512_blocks {
   // block::take_values does, but each integer converted in a lane of its
   // own from its signed digits. The integer that goes on into the next block
   // is converted as though it ended here, and waits.
-  [[gnu::always_inline]] static void take_values(const unsigned char* p, std::uint64_t digit,
-                                                 std::uint64_t live, std::uint64_t negative,
-                                                 std::uint64_t next_starts_with_digit,
+  static constexpr unsigned converted_digits = 16;
+  [[gnu::always_inline]] static void take_values(const unsigned char* p, std::uint64_t, std::uint64_t live,
+                                                 std::uint64_t negative, const block::integer_ends& at,
                                                  block::value_batch& batch, const constants& k) {
     const std::uint64_t pairs = live & (live >> 1);
-    if (block::has_run<16>(pairs)) [[unlikely]]
-      return block::take_values(p, digit, live, negative, next_starts_with_digit, batch);
-    if (batch.count > block::value_batch::apply_from) batch.apply();
-    if (live == 0) return;
-    const block::integer_ends at = block::integer_ends_of(digit, live, next_starts_with_digit);
     const __m512i index = load(windows.byte_index);
     const __m512i end_at = _mm512_maskz_compress_epi8(at.ends, index),
                   start_at = _mm512_maskz_compress_epi8(at.first, index);

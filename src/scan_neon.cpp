@@ -289,16 +289,10 @@ struct neon_blocks {
   // value of the digits up to each byte is its digit plus ten times the one
   // before it, all at once, read off at each integer's end. Other blocks
   // take block::take_values.
-  [[gnu::always_inline]] static void take_values(const unsigned char* p, std::uint64_t digit,
-                                                 std::uint64_t live, std::uint64_t negative,
-                                                 std::uint64_t next_starts_with_digit,
+  static constexpr unsigned converted_digits = 2;
+  [[gnu::always_inline]] static void take_values(const unsigned char* p, std::uint64_t, std::uint64_t live,
+                                                 std::uint64_t negative, const block::integer_ends& at,
                                                  block::value_batch& batch, const constants& k) {
-    const std::uint64_t pairs = live & (live >> 1);
-    if ((pairs & (pairs >> 1)) != 0)
-      return block::take_values(p, digit, live, negative, next_starts_with_digit, batch);
-    if (batch.count > block::value_batch::apply_from) batch.apply();
-    if (live == 0) return;
-    const block::integer_ends at = block::integer_ends_of(digit, live, next_starts_with_digit);
     const quad v = vld4q_u8(p), counts = k.expand(live), minus = k.expand(negative);
     quad d;
     each4([&](auto j) {
