@@ -17,11 +17,11 @@
 // Each build's sum of a whole input with one kernel (kernel_ab_side.cpp);
 // kernels.h, written by the script, names the kernels both builds have.
 using ab_sum = std::uint32_t (*)(const unsigned char* p, std::size_t n);
-#define INTSUM_AB_KERNEL(name)                                  \
-  namespace intsum_a {                                          \
+#define INTSUM_AB_KERNEL(name)                                    \
+  namespace intsum_a {                                            \
   std::uint32_t ab_sum_##name(const unsigned char*, std::size_t); \
-  }                                                             \
-  namespace intsum_b {                                          \
+  }                                                               \
+  namespace intsum_b {                                            \
   std::uint32_t ab_sum_##name(const unsigned char*, std::size_t); \
   }
 #include "kernels.h"

@@ -16,8 +16,8 @@ chunk_result INTSUM_AB_NAMED(sum_, INTSUM_AB_KERNEL_NAME)(sum_carry& c, const un
                                                           bool eof);
 
 #if defined(INTSUM_AB_FOLD)
-chunk_result INTSUM_AB_NAMED(fold_, INTSUM_AB_KERNEL_NAME)(fold_carry& c, const unsigned char* p, std::size_t n,
-                                                           bool eof);
+chunk_result INTSUM_AB_NAMED(fold_, INTSUM_AB_KERNEL_NAME)(fold_carry& c, const unsigned char* p,
+                                                           std::size_t n, bool eof);
 
 // A combiner that sees order and count, called through its pointer.
 int INTSUM_AB_NAMED(ab_mix_, INTSUM_AB_KERNEL_NAME)(int a, int b) {

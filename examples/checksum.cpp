@@ -8,7 +8,9 @@
 namespace {
 
 // a * 31 + b, wrapping: every integer, its place and the count change it.
-int checksum(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) * 31u + static_cast<unsigned>(b)); }
+int checksum(int a, int b) {
+  return static_cast<int>(static_cast<unsigned>(a) * 31u + static_cast<unsigned>(b));
+}
 
 }  // namespace
 

@@ -24,8 +24,9 @@ inline constexpr std::size_t block_bytes = 64;
 // Each block sees the digits of the next, so a chunk's last whole block
 // waits for the next chunk, and with it the part-block after it.
 inline constexpr std::size_t lookahead_bytes = block_bytes;
-static_assert(max_tail == lookahead_bytes + block_bytes - 1, "what a chunk leaves is at most the lookahead "
-                                                             "and a part-block");
+static_assert(max_tail == lookahead_bytes + block_bytes - 1,
+              "what a chunk leaves is at most the lookahead "
+              "and a part-block");
 
 // What a byte is to the format: the one description from which the kernels
 // build their class tables. White space is the space and other_white.
@@ -52,8 +53,11 @@ static constexpr byte_class class_of(unsigned char c) {
 // one block (bit i is byte i), or a vector with one block in each 64-bit
 // lane (block_plan_avx512.h). Besides & | + - << >>, M has these; a vector
 // type makes each one instruction.
-[[gnu::always_inline]] static inline std::uint64_t and_not(std::uint64_t a, std::uint64_t b) { return a & ~b; }
-[[gnu::always_inline]] static inline std::uint64_t and_not_and(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+[[gnu::always_inline]] static inline std::uint64_t and_not(std::uint64_t a, std::uint64_t b) {
+  return a & ~b;
+}
+[[gnu::always_inline]] static inline std::uint64_t and_not_and(std::uint64_t a, std::uint64_t b,
+                                                               std::uint64_t c) {
   return a & ~b & c;
 }
 [[gnu::always_inline]] static inline std::uint64_t or_and(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
@@ -62,10 +66,12 @@ static constexpr byte_class class_of(unsigned char c) {
 [[gnu::always_inline]] static inline std::uint64_t and_or(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
   return a & (b | c);
 }
-[[gnu::always_inline]] static inline std::uint64_t or_and_not(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+[[gnu::always_inline]] static inline std::uint64_t or_and_not(std::uint64_t a, std::uint64_t b,
+                                                              std::uint64_t c) {
   return a | (b & ~c);
 }
-[[gnu::always_inline]] static inline std::uint64_t none_of(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+[[gnu::always_inline]] static inline std::uint64_t none_of(std::uint64_t a, std::uint64_t b,
+                                                           std::uint64_t c) {
   return ~(a | b | c);
 }
 
@@ -109,16 +115,17 @@ using classes = basic_classes<std::uint64_t>;
 // known.
 template <class M>
 struct partial_rules {
-  M before_digit;    // bytes with a digit after them
-  M after_digit;     // bytes with a digit before them
-  M separator_runs;  // first bytes of the runs of spaces and commas
-  M negative_starts;   // first digits of the digit runs right after a minus
-  M stops;             // other bytes, and signs with no digit after them
+  M before_digit;     // bytes with a digit after them
+  M after_digit;      // bytes with a digit before them
+  M separator_runs;   // first bytes of the runs of spaces and commas
+  M negative_starts;  // first digits of the digit runs right after a minus
+  M stops;            // other bytes, and signs with no digit after them
 };
 
 // `next_digit` holds the digits of the block after each block.
 template <class M>
-[[gnu::always_inline]] static inline partial_rules<M> partial_rules_of(const basic_classes<M>& c, M next_digit) {
+[[gnu::always_inline]] static inline partial_rules<M> partial_rules_of(const basic_classes<M>& c,
+                                                                       M next_digit) {
   const M d = c.digit, before_digit = (d >> 1) | (next_digit << 63);
   return {before_digit, d << 1, and_not(c.separator, c.separator << 1), and_not_and(d, d << 1, c.minus << 1),
           or_and_not(c.other, c.sign, before_digit)};
@@ -130,14 +137,15 @@ template <class M>
 // separator, so that a run at byte 0 counts (1, or no_carry).
 template <class M, class Carry>
 [[gnu::always_inline]] static inline M separators(const basic_classes<M>& c, const partial_rules<M>& r,
-                                           Carry after_integer) {
+                                                  Carry after_integer) {
   return and_not(c.separator, c.separator + and_or(r.separator_runs, r.after_digit, after_integer));
 }
 
 // The list ends at the first stop: an other byte, a sign with no digit
 // after it, or a comma that no integer's separator run holds.
 template <class M>
-[[gnu::always_inline]] static inline M stops(const basic_classes<M>& c, const partial_rules<M>& r, M separator) {
+[[gnu::always_inline]] static inline M stops(const basic_classes<M>& c, const partial_rules<M>& r,
+                                             M separator) {
   return or_and_not(r.stops, c.comma, separator);
 }
 
@@ -145,7 +153,7 @@ template <class M>
 // `negative` the run at byte 0, going on from the block before.
 template <class M, class Carry>
 [[gnu::always_inline]] static inline M negatives(const basic_classes<M>& c, const partial_rules<M>& r,
-                                          Carry negative) {
+                                                 Carry negative) {
   return and_not(c.digit, c.digit + or_and(r.negative_starts, c.digit, negative));
 }
 
@@ -351,8 +359,8 @@ static inline std::uint32_t any_value(const unsigned char* b, unsigned length) {
 // the longest run of digits in the block: up to 8, 16, or any.
 template <int Longest>
 [[gnu::always_inline]] static inline void take_block_values(const unsigned char* b, std::uint64_t digit,
-                                                           std::uint64_t live, std::uint64_t negative,
-                                                           std::uint64_t last, value_batch& batch) {
+                                                            std::uint64_t live, std::uint64_t negative,
+                                                            std::uint64_t last, value_batch& batch) {
   auto value = [b](unsigned s, unsigned length) {
     if constexpr (Longest <= 16) return short_value<(Longest > 8)>(b + s, length);
     return length <= 16 ? short_value<true>(b + s, length) : any_value(b + s, length);
@@ -394,8 +402,9 @@ template <unsigned N>
 // p, from its digits, its live digits (before the end of the list), its
 // negative digits, and whether the next block starts with a digit.
 [[gnu::always_inline]] static inline void take_values(const unsigned char* p, std::uint64_t digit,
-                                                     std::uint64_t live, std::uint64_t negative,
-                                                     std::uint64_t next_starts_with_digit, value_batch& batch) {
+                                                      std::uint64_t live, std::uint64_t negative,
+                                                      std::uint64_t next_starts_with_digit,
+                                                      value_batch& batch) {
   if (batch.count > value_batch::apply_from) batch.apply();
   if (live == 0) return;
   // Words of digits are read from an integer's first byte on, at most 7
@@ -468,12 +477,13 @@ template <class Kernel>
 
 template <class Kernel>
 [[gnu::always_inline]] static inline void end_chunk(sum_carry& c, const typename Kernel::accumulators& acc,
-                                                   const carry& s, bool ended) {
+                                                    const carry& s, bool ended) {
   c.state = ended ? scan_state{phase::ended} : state_from(s);
   c.sum += Kernel::total(acc);
 }
 template <class Kernel>
-[[gnu::always_inline]] static inline void end_chunk(fold_carry& c, value_batch& batch, const carry& s, bool ended) {
+[[gnu::always_inline]] static inline void end_chunk(fold_carry& c, value_batch& batch, const carry& s,
+                                                    bool ended) {
   batch.apply();
   if (ended) {
     c.state = scan_state{phase::ended};
@@ -499,9 +509,10 @@ template <class Accumulators>
 // been run (`ended` when the list ended in them). `run(p, count, s, acc)`
 // runs `count` blocks from p as sum_blocks does.
 template <class Kernel, class Carry, class Accumulators, class Run>
-[[gnu::always_inline]] static inline chunk_result finish_chunk(Carry& c, const unsigned char* p, std::size_t n,
-                                                               std::size_t pos, bool eof, bool ended, carry s,
-                                                               Accumulators& acc, Run run) {
+[[gnu::always_inline]] static inline chunk_result finish_chunk(Carry& c, const unsigned char* p,
+                                                               std::size_t n, std::size_t pos, bool eof,
+                                                               bool ended, carry s, Accumulators& acc,
+                                                               Run run) {
   if (!ended) {
     // The bytes after the last whole block with a lookahead. At the end of
     // input they are padded with NULs, which end the list as the end of input
@@ -534,8 +545,9 @@ template <class Kernel, class Carry, class Accumulators, class Run>
 // and what `run` and `rest` need of it. With a fold_carry, the weighing
 // takes values (values_of) instead.
 template <class Kernel, class Carry, class Run, class Rest>
-[[gnu::always_inline]] static inline chunk_result sum_chunk_with(Carry& c, const unsigned char* p, std::size_t n,
-                                                                 bool eof, Run run, Rest rest) {
+[[gnu::always_inline]] static inline chunk_result sum_chunk_with(Carry& c, const unsigned char* p,
+                                                                 std::size_t n, bool eof, Run run,
+                                                                 Rest rest) {
   if (c.state.at == phase::ended) return {n, true};
   const typename Kernel::constants k;
   auto acc = start_chunk<Kernel>(c);
@@ -569,8 +581,8 @@ struct values_of {
   }
   // The grouped driver's weighing (block_plan_avx512.h), for block j of a group.
   template <unsigned Needs, class Masks>
-  [[gnu::always_inline]] static void weigh(const unsigned char* p, const Masks& m, unsigned j, value_batch& batch,
-                                           const constants& k) {
+  [[gnu::always_inline]] static void weigh(const unsigned char* p, const Masks& m, unsigned j,
+                                           value_batch& batch, const constants& k) {
     take(p, m.digit[j], m.live[j], m.negative[j], m.digit[j + 1] & 1, batch, k);
   }
   // The kernel's own conversion, where it has one: take_values(p, digit,

@@ -23,13 +23,12 @@
 //                              what weigh left to it
 #pragma once
 
-#include "avx512.h"
-
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "avx512.h"
 #include "block_plan.h"
 
 namespace intsum {
@@ -72,8 +71,12 @@ struct lanes {
 [[gnu::always_inline]] static inline lanes operator|(lanes a, lanes b) { return _mm512_or_si512(a.v, b.v); }
 [[gnu::always_inline]] static inline lanes operator+(lanes a, lanes b) { return _mm512_add_epi64(a.v, b.v); }
 [[gnu::always_inline]] static inline lanes operator-(lanes a, lanes b) { return _mm512_sub_epi64(a.v, b.v); }
-[[gnu::always_inline]] static inline lanes operator<<(lanes a, unsigned n) { return _mm512_slli_epi64(a.v, n); }
-[[gnu::always_inline]] static inline lanes operator>>(lanes a, unsigned n) { return _mm512_srli_epi64(a.v, n); }
+[[gnu::always_inline]] static inline lanes operator<<(lanes a, unsigned n) {
+  return _mm512_slli_epi64(a.v, n);
+}
+[[gnu::always_inline]] static inline lanes operator>>(lanes a, unsigned n) {
+  return _mm512_srli_epi64(a.v, n);
+}
 
 // vpternlog truth tables over (a, b, c).
 inline constexpr int a_andnot_b_and_c = 0x20;  // a & ~b & c
@@ -262,8 +265,9 @@ template <class Kernel>
 }
 
 // The rules of a whole group, given its classes and those of the group after it.
-[[gnu::always_inline]] static inline bool plan_whole_group(const group_classes& now, const group_classes& next,
-                                                           carry& s, group_masks& m) {
+[[gnu::always_inline]] static inline bool plan_whole_group(const group_classes& now,
+                                                           const group_classes& next, carry& s,
+                                                           group_masks& m) {
   return plan_lanes(now, _mm512_alignr_epi64(next.digit.v, now.digit.v, 1), group_blocks, s, m);
 }
 
@@ -275,8 +279,8 @@ template <class Kernel>
 // whether the list ends in it, `next` holds the classes of group g + 1
 // (classes_after), and s is the carry after group g.
 template <class Kernel>
-[[gnu::always_inline]] static inline bool sum_whole_groups(const unsigned char* p, std::size_t groups, carry& s,
-                                                           typename Kernel::accumulators& acc,
+[[gnu::always_inline]] static inline bool sum_whole_groups(const unsigned char* p, std::size_t groups,
+                                                           carry& s, typename Kernel::accumulators& acc,
                                                            const typename Kernel::constants& k) {
   group_masks m[2];
   group_classes next = classes_after<Kernel>(p, 0, groups, k);

@@ -32,7 +32,7 @@ const kernel* find_kernel(std::string_view name);
 inline constexpr std::size_t default_read_size = 128 * 1024;
 
 struct fold_options {
-  const kernel* use = nullptr;  // nullptr: best_kernel()
+  const kernel* use = nullptr;                // nullptr: best_kernel()
   std::size_t read_size = default_read_size;  // clamped to [1, default_read_size]
 };
 

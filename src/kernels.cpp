@@ -10,7 +10,7 @@ namespace intsum {
 
 // Each vector kernel is src/scan_NAME.cpp, compiled with its own target
 // flags: sum_NAME for add, fold_NAME for any other combiner.
-#define INTSUM_KERNEL(name, check)                                                    \
+#define INTSUM_KERNEL(name, check)                                                        \
   chunk_result sum_##name(sum_carry& c, const unsigned char* p, std::size_t n, bool eof); \
   chunk_result fold_##name(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 #include "kernel_list.h"

@@ -80,8 +80,9 @@ struct avx2_blocks {
                       table16(weights.byte[3])};
 
     constants() {
-      block::opaque(zero, digit_bias, digit_floor, other_white_bias, other_white_floor, minus, plus, space, comma, five,
-                    fifteen, thirty_one, ones16, mark.lo, mark.hi, lane_start, spread_lo, spread_hi, bit);
+      block::opaque(zero, digit_bias, digit_floor, other_white_bias, other_white_floor, minus, plus, space,
+                    comma, five, fifteen, thirty_one, ones16, mark.lo, mark.hi, lane_start, spread_lo,
+                    spread_hi, bit);
     }
 
     // 0xff in the bytes whose bit is set in m.
@@ -184,12 +185,14 @@ struct avx2_blocks {
   // A digit's run is its mark less the greatest mark after it: that of the
   // first non-digit, from its own lane or `beyond` it.
   [[gnu::always_inline]] static bytes64 runs_to(const bytes64& u, const bytes64& beyond, const constants& k) {
-    return {_mm256_sub_epi8(k.mark.lo, max8(u.lo, beyond.lo)), _mm256_sub_epi8(k.mark.hi, max8(u.hi, beyond.hi))};
+    return {_mm256_sub_epi8(k.mark.lo, max8(u.lo, beyond.lo)),
+            _mm256_sub_epi8(k.mark.hi, max8(u.hi, beyond.hi))};
   }
 
   // Runs past the next two lanes, for integers of 16 digits and more: every
   // lane takes the greatest of the starts of all lanes after it.
-  [[gnu::always_inline]] static bytes64 long_runs(const bytes64& u, const lanes_ahead& ahead, const constants& k) {
+  [[gnu::always_inline]] static bytes64 long_runs(const bytes64& u, const lanes_ahead& ahead,
+                                                  const constants& k) {
     auto suffix = [](__m256i x) {
       x = max8(x, _mm256_permute4x64_epi64(x, lanes_1_2_3_3));
       return max8(x, _mm256_permute4x64_epi64(x, lanes_2_3_3_3));

@@ -14,10 +14,9 @@
 // and end, and each integer up to 16 digits long in the block is converted
 // in a vector lane of its own, eight or four of them at a time; integers
 // of one or two digits, from every byte at once.
-#include "avx512.h"
-
 #include <array>
 
+#include "avx512.h"
 #include "block_plan_avx512.h"
 
 namespace intsum {
@@ -273,7 +272,8 @@ struct avx512_blocks {
       const __m512i c = _mm512_or_si512(class_bytes(_mm512_loadu_si512(p + 128 * h), k.class_low, k),
                                         class_bytes(_mm512_loadu_si512(p + 128 * h + 64), k.class_high, k));
       u[h] = _mm512_permutexvar_epi8(
-          k.by_class, _mm512_gf2p8affine_epi64_epi8(k.one_hot, _mm512_shuffle_epi8(c, k.reverse), no_constant));
+          k.by_class,
+          _mm512_gf2p8affine_epi64_epi8(k.one_hot, _mm512_shuffle_epi8(c, k.reverse), no_constant));
     }
     // Classes b and b + 1 of blocks 0 to 3, then of blocks 4 to 7.
     const __m512i first01 = _mm512_permutex2var_epi64(u[0], k.gather01, u[1]),

@@ -190,7 +190,8 @@ struct neon_blocks {
   // Run lengths up to 8, from each byte: the trailing zeros of the 8 bits
   // of the inverted digit mask from that byte on (bits past 63 read as 1).
   [[gnu::always_inline]] static quad short_runs(std::uint64_t digit, const constants& k) {
-    const uint8x16_t not_digit = vreinterpretq_u8_u64(vsetq_lane_u64(~digit, vreinterpretq_u64_u8(k.ones), 0));
+    const uint8x16_t not_digit =
+        vreinterpretq_u8_u64(vsetq_lane_u64(~digit, vreinterpretq_u64_u8(k.ones), 0));
     const uint8x16_t here = vqtbl1q_u8(not_digit, k.this_byte), after = vqtbl1q_u8(not_digit, k.next_byte);
     quad runs;
     each4([&](auto j) {

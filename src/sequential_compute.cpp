@@ -66,8 +66,9 @@ fold_result fold(reader in, combiner f, const fold_options& options) {
   // Our own add needs no calls: its kernels sum in vector lanes.
   if (f == add) {
     sum_carry c;
-    fold_status s = pump(in, options.read_size,
-                         [&](const unsigned char* p, std::size_t n, bool eof) { return k.sum(c, p, n, eof); });
+    fold_status s = pump(in, options.read_size, [&](const unsigned char* p, std::size_t n, bool eof) {
+      return k.sum(c, p, n, eof);
+    });
     return {s, s == fold_status::ok ? static_cast<int>(c.sum) : 0};
   }
   fold_carry c{.state = {}, .f = f};

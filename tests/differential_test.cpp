@@ -210,7 +210,8 @@ TEST_P(Differential, FoldsAsTheModelDoes) {
     std::string in = random_input(rng, 100000, 0, 80);
     const int want = model_fold(model_integers(in), mix);
     for (std::size_t max_read : {100ul, 300000ul})
-      ASSERT_EQ(fold_random_reads(in, mix, GetParam(), rng, max_read).value, want) << "reads up to " << max_read;
+      ASSERT_EQ(fold_random_reads(in, mix, GetParam(), rng, max_read).value, want)
+          << "reads up to " << max_read;
   }
 }
 

@@ -172,9 +172,10 @@ fold_result fold_on_small_stack(const std::string& in, combiner f, const kernel*
   };
   pthread_attr_t attr;
   pthread_t t;
-  const bool started = pthread_attr_init(&attr) == 0 &&
-                       pthread_attr_setstacksize(&attr, std::max<std::size_t>(64 * 1024, PTHREAD_STACK_MIN)) == 0 &&
-                       pthread_create(&t, &attr, body, &j) == 0;
+  const bool started =
+      pthread_attr_init(&attr) == 0 &&
+      pthread_attr_setstacksize(&attr, std::max<std::size_t>(64 * 1024, PTHREAD_STACK_MIN)) == 0 &&
+      pthread_create(&t, &attr, body, &j) == 0;
   EXPECT_TRUE(started) << "no thread with a small stack";
   if (started) {
     EXPECT_EQ(pthread_join(t, nullptr), 0);
@@ -228,8 +229,15 @@ std::uint32_t scalar_sum(std::string_view in) {
 // Integers of 1 to 40 digits, signed or not, and separator runs longer than
 // any tail a kernel may leave, so that chunks end inside each of them.
 std::string contract_input(std::uint64_t seed) {
-  static const std::string separators[] = {" ",  ",", ", ", "\n", "\r\n", " ,\n\t", std::string(150, ' '),
-                                           std::string(140, ',') + "\n", std::string(200, '\n')};
+  static const std::string separators[] = {" ",
+                                           ",",
+                                           ", ",
+                                           "\n",
+                                           "\r\n",
+                                           " ,\n\t",
+                                           std::string(150, ' '),
+                                           std::string(140, ',') + "\n",
+                                           std::string(200, '\n')};
   std::mt19937_64 rng(seed);
   std::string s;
   while (s.size() < 2600) {
@@ -328,7 +336,6 @@ TEST(Combiner, RunningResultFirst) {
     }
   }
 }
-
 
 TEST(Add, WrapsModulo2To32) {
   EXPECT_EQ(add(2147483647, 1), -2147483647 - 1);

@@ -22,7 +22,8 @@ void random_classes(std::mt19937_64& rng, std::uint64_t (&mask)[7][group_blocks 
   for (unsigned bit = 0; bit < 64 * (group_blocks + 1); ++bit) {
     if (run == 0) {
       // Mostly digits and separators, as in a list; the rest now and then.
-      static constexpr unsigned weights[7] = {1, 12, 2, 1, 5, 3, 3};  // other, digit, minus, plus, space, comma, white
+      static constexpr unsigned weights[7] = {1, 12, 2, 1,
+                                              5, 3,  3};  // other, digit, minus, plus, space, comma, white
       unsigned pick = static_cast<unsigned>(rng() % 27);
       for (at = 0; pick >= weights[at]; ++at) pick -= weights[at];
       run = 1 + static_cast<unsigned>(rng() % (at == 1 ? 40 : 4));
@@ -55,7 +56,8 @@ std::string check_lanes_against_blocks(unsigned seed, int cases) {
     alignas(64) std::uint64_t next_digit[group_blocks] = {};
     for (unsigned j = 0; j < count; ++j) next_digit[j] = block[j + 1].digit;
     auto load = [](const std::uint64_t* p) { return lanes(_mm512_load_si512(p)); };
-    const group_classes c{load(lane[0]), load(lane[1]), load(lane[2]), load(lane[3]), load(lane[4]), load(lane[5])};
+    const group_classes c{load(lane[0]), load(lane[1]), load(lane[2]),
+                          load(lane[3]), load(lane[4]), load(lane[5])};
 
     group_masks m;
     carry lanes_carry = in;
