@@ -206,10 +206,6 @@ chunk_result run_exact(chunk_result (*scan)(Carry&, const unsigned char*, std::s
   return scan(c, chunk.get(), bytes.size(), eof);
 }
 
-chunk_result sum_exact(const kernel* k, sum_carry& c, std::string_view bytes, bool eof) {
-  return run_exact(k->sum, c, bytes, eof);
-}
-
 ::testing::AssertionResult keeps_contract(const chunk_result& r, std::size_t n, bool eof) {
   if (r.consumed > n) return ::testing::AssertionFailure() << "consumed " << r.consumed << " of " << n;
   if (eof && (r.consumed != n || !r.ended))
@@ -250,6 +246,24 @@ std::string contract_input(std::uint64_t seed) {
   return s;
 }
 
+// Feeds `all` to a kernel as the fold reads: what the last chunk left, then
+// n more bytes, until the end of input or of the list.
+template <class Carry>
+::testing::AssertionResult feed_in_chunks(chunk_result (*scan)(Carry&, const unsigned char*, std::size_t,
+                                                               bool),
+                                          Carry& c, std::string_view all, std::size_t n) {
+  std::string chunk;
+  for (std::size_t pos = 0;;) {
+    const std::size_t take = std::min(n, all.size() - pos);
+    chunk.append(all.substr(pos, take));
+    pos += take;
+    const chunk_result r = run_exact(scan, c, chunk, take == 0);
+    if (auto kept = keeps_contract(r, chunk.size(), take == 0); !kept) return kept << " at byte " << pos;
+    if (r.ended || take == 0) return ::testing::AssertionSuccess();
+    chunk.erase(0, r.consumed);
+  }
+}
+
 TEST_P(FormatTest, KeepsTheChunkContract) {
   const kernel* k = GetParam();
   std::string ends = contract_input(2);
@@ -262,29 +276,20 @@ TEST_P(FormatTest, KeepsTheChunkContract) {
       const std::string_view prefix = all.substr(0, n);
       // One chunk, then what it left over at the end of input.
       sum_carry c;
-      chunk_result r = sum_exact(k, c, prefix, false);
+      chunk_result r = run_exact(k->sum, c, prefix, false);
       ASSERT_TRUE(keeps_contract(r, n, false));
       if (!r.ended) {
-        ASSERT_TRUE(keeps_contract(sum_exact(k, c, prefix.substr(r.consumed), true), n - r.consumed, true));
+        ASSERT_TRUE(
+            keeps_contract(run_exact(k->sum, c, prefix.substr(r.consumed), true), n - r.consumed, true));
       }
       ASSERT_EQ(c.sum, scalar_sum(prefix));
       // The same chunk as the end of input.
       c = {};
-      ASSERT_TRUE(keeps_contract(sum_exact(k, c, prefix, true), n, true));
+      ASSERT_TRUE(keeps_contract(run_exact(k->sum, c, prefix, true), n, true));
       ASSERT_EQ(c.sum, scalar_sum(prefix));
-      // Chunk after chunk, as the fold reads: what was left, then n more bytes.
       if (n == 0) continue;
       c = {};
-      std::string chunk;
-      for (std::size_t pos = 0;;) {
-        const std::size_t take = std::min(n, all.size() - pos);
-        chunk.append(all.substr(pos, take));
-        pos += take;
-        r = sum_exact(k, c, chunk, take == 0);
-        ASSERT_TRUE(keeps_contract(r, chunk.size(), take == 0)) << "at byte " << pos;
-        if (r.ended || take == 0) break;
-        chunk.erase(0, r.consumed);
-      }
+      ASSERT_TRUE(feed_in_chunks(k->sum, c, all, n));
       ASSERT_EQ(c.sum, total);
     }
   }
@@ -295,30 +300,17 @@ TEST_P(FormatTest, KeepsTheChunkContractFolding) {
   std::string ends = contract_input(4);
   ends[1200] = ';';
   for (const std::string& in : {contract_input(3), ends}) {
-    const std::string_view all = in;
     const int want = fold_split(in, mix, scalar_kernel()).value;
     for (std::size_t n = 1; n <= 1700; n += n < 300 ? 1 : 7) {
-      SCOPED_TRACE(::testing::Message() << "chunks of " << n << (all == ends ? ", list ending" : ""));
       fold_carry c{.state = {}, .f = mix};
-      std::string chunk;
-      for (std::size_t pos = 0;;) {
-        const std::size_t take = std::min(n, all.size() - pos);
-        chunk.append(all.substr(pos, take));
-        pos += take;
-        const chunk_result r = run_exact(GetParam()->fold, c, chunk, take == 0);
-        ASSERT_TRUE(keeps_contract(r, chunk.size(), take == 0)) << "at byte " << pos;
-        if (r.ended || take == 0) break;
-        chunk.erase(0, r.consumed);
-      }
-      ASSERT_EQ(c.result, want);
+      ASSERT_TRUE(feed_in_chunks(GetParam()->fold, c, in, n)) << "chunks of " << n;
+      ASSERT_EQ(c.result, want) << "chunks of " << n << (in == ends ? ", list ending" : "");
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, FormatTest, ::testing::ValuesIn(available_kernels()),
-                         [](const auto& info) { return std::string(info.param->name); });
-
-TEST(Combiner, RunningResultFirst) {
+// The combiner gets the running result first, through every kernel.
+TEST_P(FormatTest, CombinerTakesTheRunningResultFirst) {
   struct fold_case {
     const char* contents;
     int value;
@@ -327,15 +319,14 @@ TEST(Combiner, RunningResultFirst) {
       {"7", 7},       // a single integer never reaches the combiner
       {"", 0},       {"1 2 x 3", -1}, {"-2147483648, 1", 2147483647},
   };
-  for (const auto& c : cases) {
-    for (std::size_t size : {1ul, 3ul, 4096ul}) {
-      for (const kernel* k : available_kernels()) {
-        fold_result r = fold_split(c.contents, subtract, k, {size});
-        EXPECT_EQ(r.value, c.value) << c.contents << ", " << k->name;
-      }
-    }
-  }
+  for (const auto& c : cases)
+    for (std::size_t size : {1ul, 3ul, 4096ul})
+      EXPECT_EQ(fold_split(c.contents, subtract, GetParam(), {size}).value, c.value)
+          << c.contents << ", " << size;
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernels, FormatTest, ::testing::ValuesIn(available_kernels()),
+                         [](const auto& info) { return std::string(info.param->name); });
 
 TEST(Add, WrapsModulo2To32) {
   EXPECT_EQ(add(2147483647, 1), -2147483647 - 1);
