@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fold.h"
+#include "mix.h"
 #include "shapes.h"
 
 namespace {
@@ -49,9 +50,7 @@ struct memory_source {
   }
 };
 
-// A combiner that sees order and count, as a caller's would; the fold calls
-// it through its pointer, from another translation unit.
-int mix(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) * 31u + static_cast<unsigned>(b)); }
+using intsum::bench::mix;
 
 void fold_with(benchmark::State& state, const intsum::kernel* k, intsum::bench::shape s, combiner f) {
   const std::string& text = corpus(s);

@@ -35,8 +35,8 @@ ranges() {
   case $1 in
     neon) pattern='sum_neon|neon_blocks' ;;
     scalar) pattern='sum_scalar' ;;
-    "neon mix") pattern='fold_neon|neon_blocks|value_batch|_ZN12_GLOBAL__N_13mix' ;;
-    "scalar mix") pattern='fold_scalar|_ZN12_GLOBAL__N_13mix' ;;
+    "neon mix") pattern='fold_neon|neon_blocks|value_batch|_ZN6intsum5bench3mix' ;;
+    "scalar mix") pattern='fold_scalar|_ZN6intsum5bench3mix' ;;
   esac
   nm -S "$work/trace" | awk -v p="$pattern" '$0 ~ p { printf "%s0x%s+0x%s", sep, $1, $2; sep = "," }'
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fold.h"
+#include "mix.h"
 #include "shapes.h"
 
 namespace {
@@ -29,11 +30,6 @@ struct memory_source {
   }
 };
 
-// Not inlined into the fold: a caller's combiner, reached through its pointer.
-[[gnu::noinline]] int mix(int a, int b) {
-  return static_cast<int>(static_cast<unsigned>(a) * 31u + static_cast<unsigned>(b));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,7 +44,8 @@ int main(int argc, char** argv) {
   }
   memory_source in{intsum::bench::generate(*shape, bytes)};
   in.data.resize(bytes);  // a prefix of any longer run's input
-  const fold_result r = intsum::fold({memory_source::read, &in}, argc == 5 ? mix : add, {.use = k});
+  const fold_result r =
+      intsum::fold({memory_source::read, &in}, argc == 5 ? intsum::bench::mix : add, {.use = k});
   std::printf("Result: %d\n", r.value);
   return 0;
 }
