@@ -15,7 +15,7 @@
 #include "shapes.h"
 
 // Each build's sum of a whole input with one kernel (kernel_ab_side.cpp);
-// kernels.h, written by the script, names the kernels both builds have.
+// ab_kernels.h, written by the script, names the kernels both builds have.
 using ab_sum = std::uint32_t (*)(const unsigned char* p, std::size_t n);
 #define INTSUM_AB_KERNEL(name)                                    \
   namespace intsum_a {                                            \
@@ -24,7 +24,7 @@ using ab_sum = std::uint32_t (*)(const unsigned char* p, std::size_t n);
   namespace intsum_b {                                            \
   std::uint32_t ab_sum_##name(const unsigned char*, std::size_t); \
   }
-#include "kernels.h"
+#include "ab_kernels.h"
 #undef INTSUM_AB_KERNEL
 
 namespace {
@@ -36,7 +36,7 @@ struct ab_pair {
 
 constexpr ab_pair pairs[] = {
 #define INTSUM_AB_KERNEL(name) {#name, intsum_a::ab_sum_##name, intsum_b::ab_sum_##name},
-#include "kernels.h"
+#include "ab_kernels.h"
 #undef INTSUM_AB_KERNEL
 };
 

@@ -48,10 +48,10 @@ if ((${#kernels[@]} == 0)); then
     [[ -f $work/a/src/scan_$k.cpp && -f $work/b/src/scan_$k.cpp ]] && kernels+=("$k")
   done
 fi
-: >"$work/kernels.h"
+: >"$work/ab_kernels.h"
 for k in "${kernels[@]}"; do
   [[ -v flags[$k] ]] || { echo "no vector kernel '$k' in this build" >&2; exit 2; }
-  echo "INTSUM_AB_KERNEL($k)" >>"$work/kernels.h"
+  echo "INTSUM_AB_KERNEL($k)" >>"$work/ab_kernels.h"
   for t in a b; do
     read -r -a f <<<"${flags[$k]}"
     "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" "${f[@]}" -c "$work/$t/src/scan_$k.cpp" \

@@ -1,21 +1,16 @@
-// The table of summing kernels, and the CPU check that picks one. Its lines
-// come from the intsum_kernel lines of CMakeLists.txt (kernel_list.h), one
-// for each vector kernel that this build has: INTSUM_KERNEL(name, check),
-// where the check is made of INTSUM_CPU_HAS("extension") terms.
+// The table of kernels, and the CPU check that picks one. Its lines come
+// from the intsum_kernel lines of CMakeLists.txt (kernel_list.h), one for
+// each vector kernel that this build has: INTSUM_KERNEL(name, check), where
+// the check is made of INTSUM_CPU_HAS("extension") terms. Each kernel is
+// src/scan_NAME.cpp, compiled with its own target flags, and its entry
+// points sum_NAME and fold_NAME are declared in kernels.h.
+#include "kernels.h"
+
 #include <iterator>
 
 #include "fold.h"
 
 namespace intsum {
-
-// Each vector kernel is src/scan_NAME.cpp, compiled with its own target
-// flags: sum_NAME for add, fold_NAME for any other combiner.
-#define INTSUM_KERNEL(name, check)                                                        \
-  chunk_result sum_##name(sum_carry& c, const unsigned char* p, std::size_t n, bool eof); \
-  chunk_result fold_##name(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
-#include "kernel_list.h"
-#undef INTSUM_KERNEL
-
 namespace {
 
 bool always() { return true; }

@@ -1,5 +1,6 @@
-// The scanners' shared interface: a scanner takes the bytes of the stream a
-// chunk at a time and carries its state from one chunk to the next.
+// The kernel contract: a kernel takes the bytes of the stream a chunk at a
+// time and carries its state from one chunk to the next (docs/design.md,
+// "The kernel contract").
 #pragma once
 
 #include <cstddef>
@@ -13,14 +14,14 @@ enum class phase : std::uint8_t {
   blank,      // skipping white space before an integer
   separator,  // just after an integer: skipping spaces and commas
   sign,       // a sign has been read, its digits must follow
-  digits,     // inside an integer
+  digits,     // inside an integer: `value` holds its digits not yet taken
   ended,      // the list has ended; nothing more is read
 };
 
 struct scan_state {
   phase at = phase::blank;
   bool negative = false;    // sign of the integer under way (sign, digits)
-  std::uint32_t value = 0;  // its digits so far, mod 2^32 (when folding, or in the scalar scanner)
+  std::uint32_t value = 0;  // digits so far, mod 2^32 (0 where a kernel has summed them already)
 };
 
 struct chunk_result {
@@ -34,7 +35,7 @@ struct sum_carry {
   std::uint32_t sum = 0;
 };
 
-// Generic fold with any combiner.
+// The fold with any combiner.
 struct fold_carry {
   scan_state state;
   combiner f;
@@ -42,17 +43,14 @@ struct fold_carry {
   bool any = false;  // an integer has been taken
 };
 
-// Every scanner takes the chunk [p, p + n). Without `eof` it may leave a
+// Every kernel takes the chunk [p, p + n). Without `eof` it may leave a
 // short tail unconsumed (the caller hands it back in front of the next
 // chunk); with `eof` it consumes everything and finishes the list.
 using sum_kernel = chunk_result (*)(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 // The same, applying the carry's combiner to each integer in file order.
 using fold_kernel = chunk_result (*)(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
-chunk_result sum_scalar(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
-chunk_result fold_scalar(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
-
-// The most a vector kernel leaves unconsumed when not at the end of input.
+// The most a kernel leaves unconsumed when not at the end of input.
 inline constexpr std::size_t max_tail = 127;
 
 }  // namespace intsum

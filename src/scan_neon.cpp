@@ -1,44 +1,44 @@
-// The summing kernel for Advanced SIMD (NEON), part of every aarch64 CPU: the
-// classes and rules of block_plan.h, then every digit weighed by its place,
-// with the work cut to fit two 128-bit pipes. As in the AVX-512 kernel, runs
-// come from windows of the digit mask.
+// The kernel for Advanced SIMD (NEON), part of every aarch64 CPU: the
+// classes and rules of rules.h, then every digit weighed by its place, with
+// the work cut to fit two 128-bit pipes. As in the AVX-512 kernel, runs come
+// from windows of the digit mask.
 //
 // A block is loaded with ld4, so vector j holds bytes j, j + 4, j + 8, ...:
 // lane i of vector j is byte 4i + j. Byte masks then come out in block order
 // from a few shift-and-insert steps, and a shift of 4m bytes is a move of m
 // lanes. Byte classes come from one 64-entry table lookup as three code bits;
-// digit runs up to 8 from windows of the digit mask, longer ones by
-// doubling; weights from 16-entry lookups while no run is longer than 15
-// digits, the usual case.
+// digit runs up to 8 from windows of the digit mask, up to 15 by doubling,
+// and weights from 16-entry lookups (docs/design.md, "NEON").
 #include <arm_neon.h>
 
 #include <bit>
 #include <type_traits>
 
-#include "block_plan.h"
+#include "chunk.h"
+#include "kernels.h"
 
 namespace intsum {
 namespace {
 
+using namespace block;
+
 // Each weight 10^k mod 2^32 as four signed bytes t0..t3 with
 // t0 + t1 2^8 + t2 2^16 + t3 2^24 = 10^k mod 2^32, so that signed digits
-// times them fit signed 8-bit multiplies. Entry k is for place k.
+// times them fit signed 8-bit multiplies. Entry r is for run r (place
+// r - 1), up to 15, with 0 for no digit.
 struct signed_weights {
-  alignas(16) std::int8_t byte[4][32];
-  // The same by run (place + 1) for runs of up to 15, with 0 for no digit.
   alignas(16) std::int8_t by_run[4][16];
 };
 
 constexpr signed_weights make_signed_weights() {
   signed_weights w{};
   std::uint32_t power = 1;
-  for (unsigned k = 0; k < block::weighted_places; ++k, power *= 10) {
+  for (unsigned r = 1; r <= looked_up_runs; ++r, power *= 10) {
     std::int64_t x = power;
     for (unsigned b = 0; b < 4; ++b) {
       std::int64_t t = x & 0xff;
       if (t >= 128) t -= 256;
-      w.byte[b][k] = static_cast<std::int8_t>(t);
-      if (k < 15) w.by_run[b][k + 1] = static_cast<std::int8_t>(t);
+      w.by_run[b][r] = static_cast<std::int8_t>(t);
       x = (x - t) / 256;
     }
   }
@@ -51,8 +51,7 @@ constexpr signed_weights weights = make_signed_weights();
 // every other byte, those of 0x40 and above included (out of the table).
 constexpr unsigned char x_bit = 0x80, y_bit = 0x01, z_bit = 0x40;
 
-constexpr unsigned char code_of(block::byte_class c) {
-  using block::byte_class;
+constexpr unsigned char code_of(byte_class c) {
   switch (c) {
     case byte_class::digit:
       return x_bit;
@@ -78,7 +77,7 @@ struct class_table {
 
 constexpr class_table make_class_table() {
   class_table t{};
-  for (unsigned c = 0; c < 64; ++c) t.code[c] = code_of(block::class_of(static_cast<unsigned char>(c)));
+  for (unsigned c = 0; c < 64; ++c) t.code[c] = code_of(class_of(static_cast<unsigned char>(c)));
   return t;
 }
 
@@ -87,7 +86,7 @@ constexpr class_table classes_of = make_class_table();
 using quad = uint8x16x4_t;
 
 // The mask of bit 7 of every byte of a block held as ld4 left it.
-[[gnu::always_inline]] inline std::uint64_t top_bits(const quad& c) {
+INTSUM_ALWAYS_INLINE std::uint64_t top_bits(const quad& c) {
   const uint8x16_t t01 = vsriq_n_u8(c.val[1], c.val[0], 1);
   const uint8x16_t t23 = vsriq_n_u8(c.val[3], c.val[2], 1);
   const uint8x16_t t = vsriq_n_u8(t23, t01, 2);
@@ -97,7 +96,7 @@ using quad = uint8x16x4_t;
 }
 
 // The same for bit 0.
-[[gnu::always_inline]] inline std::uint64_t bottom_bits(const quad& c) {
+INTSUM_ALWAYS_INLINE std::uint64_t bottom_bits(const quad& c) {
   const uint8x16_t t01 = vsliq_n_u8(c.val[0], c.val[1], 1);
   const uint8x16_t t23 = vsliq_n_u8(c.val[2], c.val[3], 1);
   const uint8x16_t t = vsliq_n_u8(t01, t23, 2);
@@ -108,35 +107,47 @@ using quad = uint8x16x4_t;
 // Calls f(j) for j = 0 to 3, as constants: GCC keeps loops over the four
 // vectors of a block rolled, with the vectors in memory.
 template <class F>
-[[gnu::always_inline]] inline void each4(F&& f) {
+INTSUM_ALWAYS_INLINE void each4(F&& f) {
   f(std::integral_constant<int, 0>{});
   f(std::integral_constant<int, 1>{});
   f(std::integral_constant<int, 2>{});
   f(std::integral_constant<int, 3>{});
 }
 
-// Whether the mask has a run of 16 ones.
-bool has_run_of_16(std::uint64_t m) {
-  m &= m >> 1;
-  m &= m >> 2;
-  m &= m >> 4;
-  return (m & (m >> 8)) != 0;
-}
+// The operations of convert_values_of_two (values.h) on a block as ld4
+// loads it. Byte 4i + j - 1 is lane i of vector j - 1, or lane i - 1 of
+// vector 3.
+struct quad_bytes {
+  INTSUM_ALWAYS_INLINE static quad byte_before(const quad& x) {
+    return {{vextq_u8(vdupq_n_u8(0), x.val[3], 15), x.val[0], x.val[1], x.val[2]}};
+  }
+  INTSUM_ALWAYS_INLINE static quad times_ten(const quad& x) {
+    quad r;
+    each4([&](auto j) { r.val[j] = vmulq_u8(x.val[j], vdupq_n_u8(10)); });
+    return r;
+  }
+  INTSUM_ALWAYS_INLINE static quad add(const quad& x, const quad& y) {
+    quad r;
+    each4([&](auto j) { r.val[j] = vaddq_u8(x.val[j], y.val[j]); });
+    return r;
+  }
+  INTSUM_ALWAYS_INLINE static void store(std::int8_t* to, const quad& x) {
+    vst4q_u8(reinterpret_cast<std::uint8_t*>(to), x);
+  }
+};
 
 struct neon_blocks {
   struct constants {
-    uint8x16_t zero = vdupq_n_u8('0'), ones = vdupq_n_u8(0xff);
-    uint8x16_t seven = vdupq_n_u8(7), fifteen = vdupq_n_u8(15), thirty_one = vdupq_n_u8(31);
+    uint8x16_t zero_char = vdupq_n_u8('0'), ones = vdupq_n_u8(0xff), seven = vdupq_n_u8(7);
     uint8x16x4_t classes;
     // Lane i takes byte i / 2 of a mask, or the byte after it.
     uint8x16_t this_byte = {0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7};
     uint8x16_t next_byte = {1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8};
     // Lane i of vector j is byte p = 4i + j, bit p % 8 of its mask byte.
-    int8x16_t down[4], up[4];  // shifts that line bits p to p + 7 up from two mask bytes
-    uint8x16_t bit[4];         // 1 << (p % 8)
-    uint8x16_t to_end[4];      // 63 - p: a run longer from p reaches the block's end
-    int8x16x2_t weight[4];     // signed weight byte b for places 0 to 31
-    int8x16_t weight_by_run[4];
+    int8x16_t down[4], up[4];    // shifts that line bits p to p + 7 up from two mask bytes
+    uint8x16_t bit[4];           // 1 << (p % 8)
+    uint8x16_t to_end[4];        // 63 - p: a run longer from p reaches the block's end
+    int8x16_t weight_by_run[4];  // signed weight byte b
 
     constants() {
       // Loads are macros in Clang, which it does not take in member initializers.
@@ -155,13 +166,12 @@ struct neon_blocks {
         up[j] = vld1q_s8(u);
         bit[j] = vld1q_u8(b);
         to_end[j] = vld1q_u8(e);
-        weight[j] = vld1q_s8_x2(weights.byte[j]);
         weight_by_run[j] = vld1q_s8(weights.by_run[j]);
       }
     }
 
     // 0xff in the bytes whose bit is set in m.
-    [[gnu::always_inline]] quad expand(std::uint64_t m) const {
+    INTSUM_ALWAYS_INLINE quad expand(std::uint64_t m) const {
       const uint8x16_t spread = vqtbl1q_u8(vreinterpretq_u8_u64(vdupq_n_u64(m)), this_byte);
       return {{vtstq_u8(spread, bit[0]), vtstq_u8(spread, bit[1]), vtstq_u8(spread, bit[2]),
                vtstq_u8(spread, bit[3])}};
@@ -175,21 +185,22 @@ struct neon_blocks {
     int32x4_t byte0 = vdupq_n_s32(0), byte1 = vdupq_n_s32(0);
     int16x8_t byte2 = vdupq_n_s16(0);
     int8x16_t byte3 = vdupq_n_s8(0);
+    std::uint32_t long_runs = 0;  // blocks weighed in words
   };
 
-  [[gnu::always_inline]] static block::classes classify(const unsigned char* p, const constants& k) {
+  INTSUM_ALWAYS_INLINE static classes classify(const unsigned char* p, const constants& k) {
     const quad v = vld4q_u8(p);
     const quad code = {{vqtbl4q_u8(k.classes, v.val[0]), vqtbl4q_u8(k.classes, v.val[1]),
                         vqtbl4q_u8(k.classes, v.val[2]), vqtbl4q_u8(k.classes, v.val[3])}};
     const std::uint64_t x = top_bits(code), y = bottom_bits(code);
     const std::uint64_t z = top_bits({{vshlq_n_u8(code.val[0], 1), vshlq_n_u8(code.val[1], 1),
                                        vshlq_n_u8(code.val[2], 1), vshlq_n_u8(code.val[3], 1)}});
-    return block::classes::of(x & ~(y | z), x & y, x & z, z & ~(x | y), y & z, y & ~(x | z));
+    return classes::of(x & ~(y | z), x & y, x & z, z & ~(x | y), y & z, y & ~(x | z));
   }
 
   // Run lengths up to 8, from each byte: the trailing zeros of the 8 bits
   // of the inverted digit mask from that byte on (bits past 63 read as 1).
-  [[gnu::always_inline]] static quad short_runs(std::uint64_t digit, const constants& k) {
+  INTSUM_ALWAYS_INLINE static quad short_runs(std::uint64_t digit, const constants& k) {
     const uint8x16_t not_digit =
         vreinterpretq_u8_u64(vsetq_lane_u64(~digit, vreinterpretq_u64_u8(k.ones), 0));
     const uint8x16_t here = vqtbl1q_u8(not_digit, k.this_byte), after = vqtbl1q_u8(not_digit, k.next_byte);
@@ -204,23 +215,17 @@ struct neon_blocks {
   // step can give, add the run from S bytes on, Lanes lanes further. The
   // run less S - 1, saturating, is 1 there and 0 elsewhere.
   template <int Lanes>
-  [[gnu::always_inline]] static void extend(quad& runs, uint8x16_t s_less_one) {
+  INTSUM_ALWAYS_INLINE static void extend(quad& runs, uint8x16_t s_less_one) {
     each4([&](auto j) {
       const uint8x16_t further = vextq_u8(runs.val[j], vdupq_n_u8(0), Lanes);
       runs.val[j] = vmlaq_u8(runs.val[j], vqsubq_u8(runs.val[j], s_less_one), further);
     });
   }
 
-  // Every live digit's run, exactly: up to 15 unless `long_runs`. Runs from
-  // 16 on, from runs of 16 digits or an integer going on into the next
-  // block, are rare enough for a branch.
-  [[gnu::always_inline]] static quad live_runs(const block::plan& plan, bool long_runs, const constants& k) {
+  // Every live digit's run, exactly, in a block with none over 15.
+  INTSUM_ALWAYS_INLINE static quad live_runs(const plan& plan, const constants& k) {
     quad runs = short_runs(plan.digit, k);
     extend<2>(runs, k.seven);
-    if (long_runs) {
-      extend<4>(runs, k.fifteen);
-      extend<8>(runs, k.thirty_one);
-    }
     // A run that reaches the end of the block goes on into the next one.
     const uint8x16_t next_run = vdupq_n_u8(static_cast<std::uint8_t>(plan.next_run));
     each4(
@@ -232,14 +237,6 @@ struct neon_blocks {
     return runs;
   }
 
-  // Weight byte b of each run: by place, the run less one, where 0xff for
-  // no digit, like every place from 32 on, is out of the table and weighs 0.
-  template <int B>
-  [[gnu::always_inline]] static int8x16_t weight_byte(uint8x16_t runs, bool long_runs, const constants& k) {
-    return long_runs ? vqtbl2q_s8(k.weight[B], vsubq_u8(runs, vdupq_n_u8(1)))
-                     : vqtbl1q_s8(k.weight_by_run[B], runs);
-  }
-
   // The products of signed digits and weight bytes of one block, in two
   // chains: vectors 0 and 1, 2 and 3. At most 4 products of 9 * 128 in
   // each 16-bit lane; byte 3 is needed only mod 2^8.
@@ -249,7 +246,7 @@ struct neon_blocks {
   };
 
   template <int J, int B>
-  [[gnu::always_inline]] static void add_product(products& sum, int8x16_t signed_digit, int8x16_t w) {
+  INTSUM_ALWAYS_INLINE static void add_product(products& sum, int8x16_t signed_digit, int8x16_t w) {
     constexpr int chain = J / 2;
     constexpr bool first = J % 2 == 0;
     if constexpr (B == 3) {
@@ -262,21 +259,24 @@ struct neon_blocks {
     }
   }
 
-  [[gnu::always_inline]] static void weigh(const unsigned char* p, const block::plan& plan, accumulators& acc,
-                                           const constants& k) {
+  INTSUM_ALWAYS_INLINE static void weigh(const unsigned char* p, const plan& plan, accumulators& acc,
+                                         const constants& k) {
     if (plan.live == 0) return;
+    if (runs_over<looked_up_runs>(plan.digit, plan.next_run)) [[unlikely]] {
+      acc.long_runs += weigh_in_words(p, plan);
+      return;
+    }
     const quad v = vld4q_u8(p);
-    const bool long_runs = has_run_of_16(plan.digit) || std::countl_one(plan.digit) + plan.next_run > 15;
-    const quad runs = live_runs(plan, long_runs, k);
+    const quad runs = live_runs(plan, k);
     const quad negative = k.expand(plan.negative);
     products sum;
     each4([&](auto j) {
-      const int8x16_t digit = vreinterpretq_s8_u8(vsubq_u8(v.val[j], k.zero));
+      const int8x16_t digit = vreinterpretq_s8_u8(vsubq_u8(v.val[j], k.zero_char));
       const int8x16_t neg = vreinterpretq_s8_u8(negative.val[j]);
       const int8x16_t signed_digit = vsubq_s8(veorq_s8(digit, neg), neg);
       each4([&](auto b) {
         constexpr int J = decltype(j)::value, B = decltype(b)::value;
-        add_product<J, B>(sum, signed_digit, weight_byte<B>(runs.val[J], long_runs, k));
+        add_product<J, B>(sum, signed_digit, vqtbl1q_s8(k.weight_by_run[B], runs.val[J]));
       });
     });
     acc.byte0 = vpadalq_s16(acc.byte0, vaddq_s16(sum.low[0][0], sum.low[0][1]));
@@ -285,42 +285,24 @@ struct neon_blocks {
     acc.byte3 = vaddq_s8(acc.byte3, vaddq_s8(sum.byte3[0], sum.byte3[1]));
   }
 
-  // For the fold with other combiners (block::values_of): when no integer
-  // has more than two digits in the block, as in many files of counts, the
-  // value of the digits up to each byte is its digit plus ten times the one
-  // before it, all at once, read off at each integer's end. Other blocks
-  // take block::take_values.
+  // The fold converts blocks of integers of up to two digits from every
+  // byte at once (values.h), the others in words.
   static constexpr unsigned converted_digits = 2;
-  [[gnu::always_inline]] static void take_values(const unsigned char* p, std::uint64_t, std::uint64_t live,
-                                                 std::uint64_t negative, const block::integer_ends& at,
-                                                 block::value_batch& batch, const constants& k) {
-    const quad v = vld4q_u8(p), counts = k.expand(live), minus = k.expand(negative);
+  INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const plan& plan, const integer_ends& at,
+                                           value_batch& batch, const constants& k) {
+    const quad v = vld4q_u8(p), counts = k.expand(plan.live), minus = k.expand(plan.negative);
     quad d;
     each4([&](auto j) {
-      const uint8x16_t x = vandq_u8(vsubq_u8(v.val[j], k.zero), counts.val[j]);
+      const uint8x16_t x = vandq_u8(vsubq_u8(v.val[j], k.zero_char), counts.val[j]);
       d.val[j] = vsubq_u8(veorq_u8(x, minus.val[j]), minus.val[j]);
     });
-    // Byte 4i + j - 1 is lane i of vector j - 1, or lane i - 1 of vector 3.
-    // Bytes wrap, and the signed values fit them.
-    const uint8x16_t ten = vdupq_n_u8(10);
-    quad value;
-    value.val[0] = vmlaq_u8(d.val[0], vextq_u8(vdupq_n_u8(0), d.val[3], 15), ten);
-    value.val[1] = vmlaq_u8(d.val[1], d.val[0], ten);
-    value.val[2] = vmlaq_u8(d.val[2], d.val[1], ten);
-    value.val[3] = vmlaq_u8(d.val[3], d.val[2], ten);
-    alignas(16) std::int8_t values[64];
-    vst4q_u8(reinterpret_cast<std::uint8_t*>(values), value);
-    std::uint32_t* out = batch.value + batch.count;
-    for (std::uint64_t ends = at.ends; ends != 0; ends &= ends - 1)
-      *out++ = static_cast<std::uint32_t>(values[std::countr_zero(ends)]);
-    block::take_converted(batch, at, negative);
+    convert_values_of_two(quad_bytes{}, d, at, plan.negative, batch);
   }
 
   static std::uint32_t total(const accumulators& acc) {
-    return static_cast<std::uint32_t>(vaddvq_s32(acc.byte0)) +
-           (static_cast<std::uint32_t>(vaddvq_s32(acc.byte1)) << 8) +
-           (static_cast<std::uint32_t>(static_cast<std::uint16_t>(vaddvq_s16(acc.byte2))) << 16) +
-           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(vaddvq_s8(acc.byte3))) << 24);
+    return sum_of_lanes<std::int32_t>(acc.byte0) + (sum_of_lanes<std::int32_t>(acc.byte1) << 8) +
+           (sum_of_lanes<std::int16_t>(acc.byte2) << 16) + (sum_of_lanes<std::int8_t>(acc.byte3) << 24) +
+           acc.long_runs;
   }
 };
 
@@ -328,11 +310,11 @@ struct neon_blocks {
 
 // Everything inlined, lambdas too, so that the vectors stay in registers.
 [[gnu::flatten]] chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof) {
-  return block::sum_chunk<neon_blocks>(c, p, n, eof);
+  return run_chunk<summing<neon_blocks>>(c, p, n, eof);
 }
 
 [[gnu::flatten]] chunk_result fold_neon(fold_carry& c, const unsigned char* p, std::size_t n, bool eof) {
-  return block::sum_chunk<block::values_of<neon_blocks>>(c, p, n, eof);
+  return run_chunk<folding<neon_blocks>>(c, p, n, eof);
 }
 
 }  // namespace intsum

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "block_plan_avx512.h"
+#include "lanes512.h"
 
 namespace intsum::testing {
 
@@ -42,7 +42,7 @@ std::string check_lanes_against_blocks(unsigned seed, int cases) {
     std::uint64_t mask[7][group_blocks + 1];
     random_classes(rng, mask);
     const unsigned count = i % 4 == 0 ? 1 + static_cast<unsigned>(rng() % group_blocks) : group_blocks;
-    const carry in{rng() % 2, rng() % 2};
+    const carry_bits in{rng() % 2, rng() % 2};
 
     alignas(64) std::uint64_t lane[6][group_blocks] = {};
     classes block[group_blocks + 1];
@@ -60,10 +60,10 @@ std::string check_lanes_against_blocks(unsigned seed, int cases) {
                           load(lane[3]), load(lane[4]), load(lane[5])};
 
     group_masks m;
-    carry lanes_carry = in;
+    carry_bits lanes_carry = in;
     const bool lanes_ended = plan_lanes(c, load(next_digit), count, lanes_carry, m);
 
-    carry s = in;
+    carry_bits s = in;
     bool ended = false;
     for (unsigned j = 0; j < count; ++j) {
       const std::string where = "case " + std::to_string(i) + ", block " + std::to_string(j) + ": ";

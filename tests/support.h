@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fold.h"
+#include "kernels.h"
 
 namespace intsum::testing {
 

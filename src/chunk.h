@@ -1,0 +1,92 @@
+// Runs a block kernel over a chunk: its whole blocks, each seeing the next,
+// then the last bytes on trial (docs/design.md, "A chunk's end").
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#include "passes.h"
+
+namespace intsum {
+namespace block {
+namespace {
+
+// Runs `count` blocks from p, each seeing the classes of the next (so the
+// block at p + 64 * count must be readable). True when the list ends.
+template <class Pass>
+INTSUM_ALWAYS_INLINE bool run_blocks(const unsigned char* p, std::size_t count, carry_bits& carry,
+                                     typename Pass::work& work, const typename Pass::kernel::constants& k) {
+  using Kernel = typename Pass::kernel;
+  classes now = Kernel::classify(p, k);
+  for (std::size_t b = 0; b < count; ++b, p += block_bytes) {
+    const classes next = Kernel::classify(p + block_bytes, k);
+    const plan_and_stop planned = plan_block(now, next.digit, carry);
+    Pass::take(p, planned.p, work, k);
+    if (planned.stop != 0) return true;
+    now = next;
+  }
+  return false;
+}
+
+// The end of a chunk whose whole blocks with a lookahead, up to pos, have
+// been run (`ended` when the list ended in them). `run(p, count, carry,
+// work)` runs `count` blocks from p as run_blocks does.
+template <class Pass, class Run>
+INTSUM_ALWAYS_INLINE chunk_result finish_chunk(typename Pass::carry_type& c, const unsigned char* p,
+                                               std::size_t n, std::size_t pos, bool eof, bool ended,
+                                               carry_bits carry, typename Pass::work& work, Run run) {
+  if (!ended) {
+    // The bytes after the last whole block with a lookahead. At the end of
+    // input they are padded with NULs, which end the list as the end of input
+    // does. Otherwise they are padded with digits, which end nothing, to
+    // learn whether the list ends within them: then no more need be read.
+    // What a chunk leaves, in whole blocks, and the lookahead after them.
+    alignas(64) unsigned char rest[max_tail + 1 + lookahead_bytes];
+    static_assert((max_tail + 1) % block_bytes == 0);
+    std::memset(rest, eof ? 0 : '0', sizeof rest);
+    std::memcpy(rest, p + pos, n - pos);
+    Pass::settle(work);
+    carry_bits trial_carry = carry;
+    typename Pass::work trial = work;
+    ended = run(rest, (n - pos + block_bytes - 1) / block_bytes, trial_carry, trial);
+    if (ended || eof) {
+      work = trial;
+      ended = true;
+    }
+  }
+  Pass::finish(c, work, carry, ended);
+  return {ended ? n : pos, ended};
+}
+
+// Runs a pass over one chunk with `run(p, count, carry, work, k)`, which
+// runs `count` blocks from p as run_blocks does, and `rest`, which does the
+// same for the at most two blocks at the end of the chunk.
+template <class Pass, class Run, class Rest>
+INTSUM_ALWAYS_INLINE chunk_result run_chunk_with(typename Pass::carry_type& c, const unsigned char* p,
+                                                 std::size_t n, bool eof, Run run, Rest rest) {
+  if (c.state.at == phase::ended) return {n, true};
+  const typename Pass::kernel::constants k;
+  typename Pass::work work = Pass::start(c);
+  carry_bits carry = carry_from(c.state);
+  // Whole blocks with their lookahead after them.
+  const std::size_t pos = n > lookahead_bytes ? (n - lookahead_bytes) / block_bytes * block_bytes : 0;
+  const bool ended = pos != 0 && run(p, pos / block_bytes, carry, work, k);
+  return finish_chunk<Pass>(c, p, n, pos, eof, ended, carry, work,
+                            [&k, &rest](const unsigned char* q, std::size_t count, carry_bits& t, auto& w) {
+                              return rest(q, count, t, w, k);
+                            });
+}
+
+// run_chunk_with block by block.
+template <class Pass>
+INTSUM_ALWAYS_INLINE chunk_result run_chunk(typename Pass::carry_type& c, const unsigned char* p,
+                                            std::size_t n, bool eof) {
+  const auto blocks = [](const unsigned char* q, std::size_t count, carry_bits& t, auto& w, const auto& k) {
+    return run_blocks<Pass>(q, count, t, w, k);
+  };
+  return run_chunk_with<Pass>(c, p, n, eof, blocks, blocks);
+}
+
+}  // namespace
+}  // namespace block
+}  // namespace intsum

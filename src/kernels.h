@@ -1,0 +1,30 @@
+// Every kernel's two entry points, by their names: the sum (for add) and
+// the fold with any other combiner, on the contract of scan.h. A vector
+// kernel is built only for the processor its intsum_kernel line in
+// CMakeLists.txt names; kernels.cpp tables those this build has, best
+// first, and picks one by a CPU check.
+#pragma once
+
+#include <cstddef>
+
+#include "scan.h"
+
+namespace intsum {
+
+// scan_scalar.cpp: the byte-at-a-time reference, on every CPU.
+chunk_result sum_scalar(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+chunk_result fold_scalar(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
+
+// scan_avx512.cpp, on x86-64.
+chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+chunk_result fold_avx512(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
+
+// scan_avx2.cpp, on x86-64.
+chunk_result sum_avx2(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+chunk_result fold_avx2(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
+
+// scan_neon.cpp, on aarch64.
+chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+chunk_result fold_neon(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
+
+}  // namespace intsum

@@ -1,0 +1,59 @@
+// The sum's weights: a digit k places from the end of its integer adds its
+// value times 10^k mod 2^32 (docs/design.md, "Weights"). The kernels look
+// weights up by the digit's run; a block with a run too long for their
+// lookups is weighed here instead, a run of digits at a time.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "digits.h"
+#include "rules.h"
+
+namespace intsum {
+namespace block {
+namespace {
+
+// From 10^32 on (a multiple of 2^32) every weight is 0.
+inline constexpr unsigned weighted_places = 32;
+
+// The weight tables, one per byte of the 32-bit weight: entry r holds that
+// byte of 10^(r-1) mod 2^32 for a digit whose run, counted from it to the
+// end of its integer, is r long; 0 for r = 0 (no digit) and r > 32.
+struct weight_planes {
+  alignas(64) unsigned char byte[4][64];
+};
+
+constexpr weight_planes make_weight_planes() {
+  weight_planes w{};
+  std::uint32_t power = 1;
+  for (unsigned r = 1; r <= weighted_places; ++r, power *= 10)
+    for (unsigned b = 0; b < 4; ++b) w.byte[b][r] = static_cast<unsigned char>(power >> (8 * b));
+  return w;
+}
+
+// The longest run the kernels weigh by lookups; longer ones come here.
+inline constexpr unsigned looked_up_runs = 15;
+
+// The sum of the live digits of the block at p at their weights: each run
+// of digits by its value, times 10 to the digits of its integer that follow
+// in the next block. The 7 bytes after the block must be readable. Rare,
+// so kept out of the kernels' loops.
+[[gnu::noinline]] inline std::uint32_t weigh_in_words(const unsigned char* p, const plan& plan) {
+  std::uint32_t sum = 0;
+  // The k-th first digit of a run goes with the k-th last.
+  std::uint64_t first = plan.live & ~(plan.digit << 1), last = plan.live & ~(plan.digit >> 1);
+  for (; last != 0; last &= last - 1, first &= first - 1) {
+    const auto e = static_cast<unsigned>(std::countr_zero(last));
+    const auto s = static_cast<unsigned>(std::countr_zero(first));
+    std::uint32_t v = value_of_digits(p + s, e - s + 1);
+    if (e == 63) v *= ten_to.of[plan.next_run];
+    const std::uint32_t minus = 0u - static_cast<std::uint32_t>(plan.negative >> e & 1);
+    sum += (v ^ minus) - minus;
+  }
+  return sum;
+}
+
+}  // namespace
+}  // namespace block
+}  // namespace intsum
