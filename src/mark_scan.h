@@ -134,7 +134,8 @@ struct mark_scan_constants {
   vec zero_char = V::splat8('0'), digit_bias = V::splat8(0x7f - '9'), digit_floor = V::splat8(0x7f - 10);
   vec other_white_bias = V::splat8(0x7f - '\r'), other_white_floor = V::splat8(0x7f - 5);
   vec minus = V::splat8('-'), plus = V::splat8('+'), space = V::splat8(' '), comma = V::splat8(',');
-  vec ones16 = V::splat16(1), shift8 = V::splat16(256), five = V::splat8(5), fifteen = V::splat8(looked_up_runs);
+  vec ones16 = V::splat16(1), shift8 = V::splat16(256), five = V::splat8(5),
+      fifteen = V::splat8(looked_up_runs);
   // Byte i holds 128 - i: a non-digit's mark.
   bytes mark = bytes::make([](unsigned i) { return V::load(mark_scan_table.mark + V::bytes * i); });
   // Byte 0 of each 8-byte lane, to all of the lane.
@@ -253,7 +254,7 @@ struct mark_scan {
                                          const constants& k) {
     if (plan.live == 0) return;
     const bytes v = bytes::load(p);
-    const bytes run = runs(v, plan.next_run, k), digit = signed_digits(v, plan, k);
+    const bytes run = runs(v, plan.next_run(), k), digit = signed_digits(v, plan, k);
     vec longest = run.v[0];
     for (unsigned i = 1; i < bytes::count; ++i) longest = V::max_u8(longest, run.v[i]);
     if (!any_over(longest, k.five)) return add_weighted<5>(run, digit, acc, k);

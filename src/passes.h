@@ -70,9 +70,10 @@ struct folding {
     if (plan.live == 0) return;
     if constexpr (Kernel::converted_digits != 0) {
       if (!has_run<Kernel::converted_digits + 1>(plan.live))
-        return Kernel::convert(p, plan, integer_ends_of(plan.digit, plan.live, plan.next_run != 0), batch, k);
+        return Kernel::convert(p, plan, integer_ends_of(plan.digit, plan.live, plan.next_digit & 1), batch,
+                               k);
     }
-    convert_in_words(p, plan, integer_ends_of(plan.digit, plan.live, plan.next_run != 0), batch);
+    convert_in_words(p, plan, integer_ends_of(plan.digit, plan.live, plan.next_digit & 1), batch);
   }
 
   // The trial at a chunk's end starts with an empty batch, so that what it

@@ -116,10 +116,16 @@ inline scan_state state_from(const carry_bits& carry) {
 
 // What the rules give the kernel for one block.
 struct plan {
-  std::uint64_t digit;     // all digits of the block
-  std::uint64_t live;      // digits that count: those before the end of the list
-  std::uint64_t negative;  // digits of negative integers
-  unsigned next_run;       // digits at the start of the next block, up to 64
+  std::uint64_t digit;       // all digits of the block
+  std::uint64_t live;        // digits that count: those before the end of the list
+  std::uint64_t negative;    // digits of negative integers
+  std::uint64_t next_digit;  // the digits of the next block
+
+  // The digits at the start of the next block, up to 64: how far an
+  // integer at the block's end goes on.
+  INTSUM_ALWAYS_INLINE unsigned next_run() const {
+    return static_cast<unsigned>(std::countr_one(next_digit));
+  }
 };
 
 // A block's plan, and its stops: the list ends in it when they are not 0.
@@ -136,8 +142,7 @@ INTSUM_ALWAYS_INLINE plan_and_stop plan_block(const classes& c, std::uint64_t ne
   const std::uint64_t stop = stops(c, r, separator);
   const std::uint64_t negative = negatives(c, r, carry.negative);
   carry = {passes_after_integer(c, separator) >> 63, passes_negative(c, negative) >> 63};
-  return {{c.digit, live_digits(c.digit, stop), negative, static_cast<unsigned>(std::countr_one(next_digit))},
-          stop};
+  return {{c.digit, live_digits(c.digit, stop), negative, next_digit}, stop};
 }
 
 }  // namespace

@@ -100,8 +100,8 @@ struct avx512_blocks {
     __m512i pair_low = load_table(pair_weights.low), pair_high = load_table(pair_weights.high);
 
     constants() {
-      opaque(zero_char, ones_lo, ones_hi, qword_from, bits_from, one, ten, odd_window, one_word, sixteen, pair_low,
-             pair_high);
+      opaque(zero_char, ones_lo, ones_hi, qword_from, bits_from, one, ten, odd_window, one_word, sixteen,
+             pair_low, pair_high);
     }
   };
 
@@ -118,7 +118,8 @@ struct avx512_blocks {
   // Adds the sum of a block weighed in words (weights.h), in a lane of a sum
   // that counts once: the accumulators stay all vectors, and in registers.
   INTSUM_ALWAYS_INLINE static void add_weighed_in_words(accumulators& acc, std::uint32_t sum) {
-    acc.byte[0] = _mm512_add_epi32(acc.byte[0], _mm512_castsi128_si512(_mm_cvtsi32_si128(static_cast<int>(sum))));
+    acc.byte[0] =
+        _mm512_add_epi32(acc.byte[0], _mm512_castsi128_si512(_mm_cvtsi32_si128(static_cast<int>(sum))));
   }
 
   INTSUM_ALWAYS_INLINE static classes classify(const unsigned char* p, const constants& k) {

@@ -227,7 +227,7 @@ struct neon_blocks {
     quad runs = short_runs(plan.digit, k);
     extend<2>(runs, k.seven);
     // A run that reaches the end of the block goes on into the next one.
-    const uint8x16_t next_run = vdupq_n_u8(static_cast<std::uint8_t>(plan.next_run));
+    const uint8x16_t next_run = vdupq_n_u8(static_cast<std::uint8_t>(plan.next_run()));
     each4(
         [&](auto j) { runs.val[j] = vmlaq_u8(runs.val[j], vqsubq_u8(runs.val[j], k.to_end[j]), next_run); });
     if (plan.live != plan.digit) {
@@ -262,7 +262,7 @@ struct neon_blocks {
   INTSUM_ALWAYS_INLINE static void weigh(const unsigned char* p, const plan& plan, accumulators& acc,
                                          const constants& k) {
     if (plan.live == 0) return;
-    if (runs_over<looked_up_runs>(plan.digit, plan.next_run)) [[unlikely]] {
+    if (runs_over<looked_up_runs>(plan.digit, plan.next_run())) [[unlikely]] {
       acc.long_runs += weigh_in_words(p, plan);
       return;
     }

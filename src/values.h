@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "digits.h"
 #include "rules.h"
@@ -99,16 +100,22 @@ INTSUM_ALWAYS_INLINE void convert_runs_in_words(const unsigned char* p, const pl
   take_converted(batch, start, at, plan.negative);
 }
 
-// The conversion every kernel can fall back on. Picked per block, on what
-// is usually alike all through a file.
+// The conversion every kernel can fall back on, picked per block, on what
+// is usually alike all through a file. It reads a copy of the block, with
+// digits after it: the kernels' loads of the block are then not held up
+// behind the stores of values, which might alias them for all the compiler
+// knows.
 INTSUM_ALWAYS_INLINE void convert_in_words(const unsigned char* p, const plan& plan, const integer_ends& at,
                                            value_batch& batch) {
+  alignas(16) unsigned char b[block_bytes + 8];
+  std::memcpy(b, p, block_bytes);
+  std::memset(b + block_bytes, '0', 8);
   if (!has_run<9>(plan.live)) [[likely]]
-    convert_runs_in_words<8>(p, plan, at, batch);
+    convert_runs_in_words<8>(b, plan, at, batch);
   else if (!has_run<17>(plan.live))
-    convert_runs_in_words<16>(p, plan, at, batch);
+    convert_runs_in_words<16>(b, plan, at, batch);
   else
-    convert_runs_in_words<64>(p, plan, at, batch);
+    convert_runs_in_words<64>(b, plan, at, batch);
 }
 
 // The values when no integer in the block has more than two digits, as in

@@ -47,7 +47,7 @@ inline constexpr unsigned looked_up_runs = 15;
     const auto e = static_cast<unsigned>(std::countr_zero(last));
     const auto s = static_cast<unsigned>(std::countr_zero(first));
     std::uint32_t v = value_of_digits(p + s, e - s + 1);
-    if (e == 63) v *= ten_to.of[plan.next_run];
+    if (e == 63) v *= ten_to.of[plan.next_run()];
     const std::uint32_t minus = 0u - static_cast<std::uint32_t>(plan.negative >> e & 1);
     sum += (v ^ minus) - minus;
   }
