@@ -115,11 +115,11 @@ struct avx512_blocks {
     __m512i longest = _mm512_setzero_si512();
   };
 
-  // Adds the sum of a block weighed in words (weights.h), in a lane of a sum
-  // that counts once: the accumulators stay all vectors, and in registers.
+  // Adds the sum of a block weighed in words (weights.h), in one lane of a
+  // sum that counts once: the accumulators stay all vectors, in registers.
   INTSUM_ALWAYS_INLINE static void add_weighed_in_words(accumulators& acc, std::uint32_t sum) {
     acc.byte[0] =
-        _mm512_add_epi32(acc.byte[0], _mm512_castsi128_si512(_mm_cvtsi32_si128(static_cast<int>(sum))));
+        _mm512_mask_add_epi32(acc.byte[0], 1, acc.byte[0], _mm512_set1_epi32(static_cast<int>(sum)));
   }
 
   INTSUM_ALWAYS_INLINE static classes classify(const unsigned char* p, const constants& k) {
@@ -185,10 +185,15 @@ struct avx512_blocks {
   // After a group weighed in pairs: the rare block with a pair run of 16 or
   // more is weighed again, in words, less what its pairs gave. One check a
   // group costs less than one a block.
-  static void redo_long_runs(const unsigned char* p, const group_masks& m, unsigned count, accumulators& acc,
-                             const constants& k) {
-    if (_mm512_cmpeq_epi16_mask(acc.longest, k.sixteen) == 0) [[likely]]
-      return;
+  INTSUM_ALWAYS_INLINE static void redo_long_runs(const unsigned char* p, const group_masks& m,
+                                                  unsigned count, accumulators& acc, const constants& k) {
+    if (_mm512_cmpeq_epi16_mask(acc.longest, k.sixteen) != 0) [[unlikely]]
+      redo_blocks_with_long_runs(p, m, count, acc, k);
+  }
+
+  INTSUM_ALWAYS_INLINE static void redo_blocks_with_long_runs(const unsigned char* p, const group_masks& m,
+                                                              unsigned count, accumulators& acc,
+                                                              const constants& k) {
     acc.longest = _mm512_setzero_si512();
     constexpr unsigned all = has_negative | has_medium | has_long;
     for (unsigned j = 0; j < count; ++j, p += block_bytes) {

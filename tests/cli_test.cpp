@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace {
 
 struct run_result {
@@ -158,12 +160,9 @@ TEST_F(Cli, ShippedExamples) {
 }
 
 TEST_F(Cli, SmallStackLimit) {
-#if defined(INTSUM_TEST_EMULATED_AVX512)
-  // Its portable vectors live on the stack, 15 KiB in one frame alone.
-  GTEST_SKIP() << "the emulated AVX-512 kernel is a test build, not the program users run";
-#endif
-  // The read buffer does not live on the stack, so 64 KiB of it are plenty.
-  run_result r = run_limited("ulimit -s 64", std::string(INTSUM_EXAMPLES) + "/numbers.txt");
+  // The read buffer does not live on the stack, so a small one is plenty.
+  const std::string limit = "ulimit -s " + std::to_string(intsum::testing::small_stack_kib);
+  run_result r = run_limited(limit, std::string(INTSUM_EXAMPLES) + "/numbers.txt");
   EXPECT_EQ(r.out, "Result: 4950\n");
   EXPECT_EQ(r.status, 0);
 }

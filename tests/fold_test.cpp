@@ -157,7 +157,7 @@ TEST_P(FormatTest, FailedReadIsAnError) {
 }
 
 // The read buffer is not on the caller's stack: the fold runs on a thread
-// with a 64 KiB stack (or the least the C library allows, if more).
+// with a small stack (small_stack_kib, or the least the C library allows, if more).
 fold_result fold_on_small_stack(const std::string& in, combiner f, const kernel* k) {
   struct job {
     const std::string& in;
@@ -172,10 +172,10 @@ fold_result fold_on_small_stack(const std::string& in, combiner f, const kernel*
   };
   pthread_attr_t attr;
   pthread_t t;
-  const bool started =
-      pthread_attr_init(&attr) == 0 &&
-      pthread_attr_setstacksize(&attr, std::max<std::size_t>(64 * 1024, PTHREAD_STACK_MIN)) == 0 &&
-      pthread_create(&t, &attr, body, &j) == 0;
+  const bool started = pthread_attr_init(&attr) == 0 &&
+                       pthread_attr_setstacksize(
+                           &attr, std::max<std::size_t>(small_stack_kib * 1024, PTHREAD_STACK_MIN)) == 0 &&
+                       pthread_create(&t, &attr, body, &j) == 0;
   EXPECT_TRUE(started) << "no thread with a small stack";
   if (started) {
     EXPECT_EQ(pthread_join(t, nullptr), 0);

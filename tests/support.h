@@ -62,6 +62,14 @@ inline std::vector<const kernel*> available_kernels() {
 
 inline const kernel* scalar_kernel() { return find_kernel("scalar"); }
 
+// The stack a fold must fit in, in KiB. The AVX-512 kernel built from
+// portable intrinsics, a test build, keeps its vectors on the stack.
+#if defined(INTSUM_TEST_EMULATED_AVX512)
+inline constexpr unsigned small_stack_kib = 256;
+#else
+inline constexpr unsigned small_stack_kib = 64;
+#endif
+
 inline int subtract(int a, int b) {
   return static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b));
 }
