@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Line coverage of the vector kernels by the fuzz comparison alone
-# (`ctest -R fuzz`): GCC --coverage builds of the presets `coverage` (x86-64,
-# the AVX-512 kernel emulated so that it runs on any x86-64 CPU, AVX2
-# native) and `coverage-aarch64` (NEON, under qemu-aarch64), then gcov.
+# Line coverage of the kernels by the fuzz comparison alone (`ctest -R
+# fuzz`): GCC --coverage builds of the presets `coverage` (x86-64, the
+# AVX-512 kernel emulated so that it runs on any x86-64 CPU, AVX2 native) and
+# `coverage-aarch64` (NEON, under qemu-aarch64), then gcov.
 # Prints the share of lines run in each kernel file: src/scan_NAME.cpp for
-# every kernel the build has, and every header of src/ with code that they
-# run (all but avx512.h, whose stand-ins for intrinsics exist only in the
-# emulated test build).
+# every kernel a build has, and every header of src/ with code that the
+# kernels run (all but avx512.h, whose stand-ins for intrinsics exist only in
+# the emulated test build). A header built on both processors counts a line
+# as run if either build runs it: some paths are taken only on one of them.
 # Fails if any is below MIN percent.
 #
 #   tools/coverage.sh [x86_64|aarch64|all]     (default all; MIN=95)
@@ -20,9 +21,11 @@ case $which in
   *) echo "usage: $0 [x86_64|aarch64|all]" >&2; exit 2 ;;
 esac
 
-status=0
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
 
-# measure PRESET GCOV
+# measure PRESET GCOV: gcov's JSON of every object into $out/PRESET.json,
+# and the build's kernels into $out/PRESET.kernels.
 measure() {
   local preset=$1 gcov=$2 dir=build/$1
   echo "=== $preset"
@@ -31,44 +34,52 @@ measure() {
   # Counts add up across runs: start from none.
   find "$dir" -name '*.gcda' -delete
   ctest --test-dir "$dir" -R fuzz --output-on-failure
-  # Kernel names from the build's own list, so a new kernel is expected too.
-  local kernels
-  kernels=$(cut -d' ' -f1 "$dir/kernel_flags.txt" | tr '\n' ' ')
-  local out
-  out=$(mktemp -d)
-  # Every object with counts, wherever CMake put it; gcov writes JSON.
+  cut -d' ' -f1 "$dir/kernel_flags.txt" >"$out/$preset.kernels"
+  echo scalar >>"$out/$preset.kernels"
+  mkdir -p "$out/$preset"
   while IFS= read -r gcda; do
-    (cd "$out" && "$gcov" --json-format --stdout --object-directory "$(dirname "$gcda")" "$gcda") \
-      >>"$out/all.json" 2>/dev/null || echo "gcov failed on $gcda" >&2
+    (cd "$out/$preset" && "$gcov" --json-format --stdout --object-directory "$(dirname "$gcda")" "$gcda") \
+      >>"$out/$preset.json" 2>/dev/null || echo "gcov failed on $gcda" >&2
   done < <(find "$PWD/$dir" -name '*.gcda')
-  python3 - "$min" "$out/all.json" $kernels <<'EOF' || status=1
-import fnmatch, json, os, sys
+}
 
-least, data, kernels = float(sys.argv[1]), sys.argv[2], sys.argv[3:]
-# Line -> whether it ran, merged over every object (a header counts once).
-lines = {}
-with open(data) as f:
-    for record in f:
-        record = record.strip()
-        if not record:
-            continue
-        for entry in json.loads(record)["files"]:
-            # The path below the last src/, whatever prefix the build gave it.
-            pieces = os.path.normpath(entry["file"]).split(os.sep)
-            if "src" not in pieces:
+if [[ $which != aarch64 ]]; then
+  measure coverage gcov-12
+fi
+if [[ $which != x86_64 ]]; then
+  measure coverage-aarch64 aarch64-linux-gnu-gcov-12
+fi
+
+echo "=== lines run, of the lines with code"
+python3 - "$min" "$out" <<'EOF'
+import fnmatch, glob, json, os, sys
+
+least, out = float(sys.argv[1]), sys.argv[2]
+# File below src/ -> line -> whether it ran, merged over every object and build.
+lines, kernels = {}, set()
+for data in sorted(glob.glob(os.path.join(out, "*.json"))):
+    kernels |= set(open(data[: -len(".json")] + ".kernels").read().split())
+    with open(data) as f:
+        for record in f:
+            record = record.strip()
+            if not record:
                 continue
-            under = pieces[len(pieces) - 1 - pieces[::-1].index("src") + 1:]
-            seen = lines.setdefault(os.path.join(*under), {})
-            for line in entry["lines"]:
-                n = line["line_number"]
-                seen[n] = seen.get(n, False) or line["count"] > 0
+            for entry in json.loads(record)["files"]:
+                # The path below the last src/, whatever prefix the build gave it.
+                pieces = os.path.normpath(entry["file"]).split(os.sep)
+                if "src" not in pieces:
+                    continue
+                under = pieces[len(pieces) - 1 - pieces[::-1].index("src") + 1:]
+                seen = lines.setdefault(os.path.join(*under), {})
+                for line in entry["lines"]:
+                    n = line["line_number"]
+                    seen[n] = seen.get(n, False) or line["count"] > 0
 
-# Found by name, wherever they are under src/.
 def named(pattern):
     return sorted(name for name in lines if fnmatch.fnmatch(os.path.basename(name), pattern))
 
 wanted = []
-for k in kernels:
+for k in sorted(kernels):
     wanted += named(f"scan_{k}.cpp") or [f"scan_{k}.cpp"]
 wanted += [h for h in named("*.h") if os.path.basename(h) != "avx512.h"] or ["block.h"]
 failed = False
@@ -87,13 +98,3 @@ for name in wanted:
     print(f"  {name:24} {share:5.1f}% of {len(seen)} lines{' BELOW ' + str(least) + '%' if low else ''}{note}")
 sys.exit(1 if failed else 0)
 EOF
-  rm -rf "$out"
-}
-
-if [[ $which != aarch64 ]]; then
-  measure coverage gcov-12
-fi
-if [[ $which != x86_64 ]]; then
-  measure coverage-aarch64 aarch64-linux-gnu-gcov-12
-fi
-exit $status
