@@ -50,7 +50,7 @@ inline constexpr value_lane_table value_lanes = make_value_lanes();
 
 INTSUM_ALWAYS_INLINE __m512i load_table(const void* p) { return _mm512_load_si512(p); }
 
-// The operations of convert_values_of_two (values.h) on one block in one vector.
+// The operations of values_of_two (values.h) on one block in one vector.
 struct bytes512 {
   __m512i index, one;
   INTSUM_ALWAYS_INLINE __m512i byte_before(__m512i x) const {
@@ -61,7 +61,6 @@ struct bytes512 {
     return _mm512_add_epi8(_mm512_add_epi8(four, four), twice);
   }
   INTSUM_ALWAYS_INLINE static __m512i add(__m512i x, __m512i y) { return _mm512_add_epi8(x, y); }
-  INTSUM_ALWAYS_INLINE static void store(std::int8_t* to, __m512i x) { _mm512_store_si512(to, x); }
 };
 
 // A block's integers, signed digits and where they start and end, for

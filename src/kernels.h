@@ -23,6 +23,10 @@ chunk_result fold_avx512(fold_carry& c, const unsigned char* p, std::size_t n, b
 chunk_result sum_avx2(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_avx2(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
+// scan_sse4.cpp, on x86-64.
+chunk_result sum_sse4(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+chunk_result fold_sse4(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
+
 // scan_neon.cpp, on aarch64.
 chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_neon(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);

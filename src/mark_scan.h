@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "chunk.h"
+#include "lane_values.h"
 #include "x86_vectors.h"
 
 namespace intsum {
@@ -48,8 +49,10 @@ struct vectors64 {
   INTSUM_ALWAYS_INLINE vectors64 shift_down(typename V::type fill) const {
     auto at = [&](unsigned i) { return i < count ? v[i] : fill; };
     return make([&](unsigned i) {
-      if constexpr (N % V::bytes == 0) return at(i + N / V::bytes);
-      return V::template funnel<N % V::bytes>(at(i + N / V::bytes), at(i + N / V::bytes + 1));
+      if constexpr (N % V::bytes == 0)
+        return at(i + N / V::bytes);
+      else
+        return V::template funnel<N % V::bytes>(at(i + N / V::bytes), at(i + N / V::bytes + 1));
     });
   }
   INTSUM_ALWAYS_INLINE static vectors64 load(const unsigned char* p) {
@@ -100,8 +103,10 @@ struct vector_bytes {
       return V::add8(V::add8(four, four), twice);
     });
   }
-  INTSUM_ALWAYS_INLINE static void store(std::int8_t* to, const bytes& x) {
-    for (unsigned i = 0; i < bytes::count; ++i) V::store(to + V::bytes * i, x.v[i]);
+  INTSUM_ALWAYS_INLINE static void read_off(const bytes& x, std::uint64_t ends, std::uint32_t* out) {
+    alignas(64) std::int8_t value[block_bytes];
+    for (unsigned i = 0; i < bytes::count; ++i) V::store(value + V::bytes * i, x.v[i]);
+    read_off_packed(value, ends, out);
   }
 };
 
@@ -276,10 +281,14 @@ struct mark_scan {
     return plan.negative != 0 ? negate_where(digit, k.expand(plan.negative)) : digit;
   }
 
-  static constexpr unsigned converted_digits = 2;
+  // The fold converts integers of up to two digits from every byte at once,
+  // and longer ones, up to 16 digits, in vector lanes (lane_values.h).
+  static constexpr unsigned converted_digits = 16;
   INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const plan& plan, const integer_ends& at,
                                            value_batch& batch, const constants& k) {
-    convert_values_of_two(vector_bytes<V>{}, exact_digits(p, plan, k), at, plan.negative, batch);
+    if (!has_run<3>(plan.live))
+      return convert_values_of_two(vector_bytes<V>{}, exact_digits(p, plan, k), at, plan.negative, batch);
+    convert_in_lanes<V>(p, plan, at, batch, k.zero_char);
   }
 };
 

@@ -131,8 +131,10 @@ struct quad_bytes {
     each4([&](auto j) { r.val[j] = vaddq_u8(x.val[j], y.val[j]); });
     return r;
   }
-  INTSUM_ALWAYS_INLINE static void store(std::int8_t* to, const quad& x) {
-    vst4q_u8(reinterpret_cast<std::uint8_t*>(to), x);
+  INTSUM_ALWAYS_INLINE static void read_off(const quad& x, std::uint64_t ends, std::uint32_t* out) {
+    alignas(16) std::int8_t value[block_bytes];
+    vst4q_u8(reinterpret_cast<std::uint8_t*>(value), x);
+    read_off_each(value, ends, out);
   }
 };
 

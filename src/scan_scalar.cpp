@@ -17,10 +17,10 @@ bool is_sign(unsigned char c) { return c == '-' || c == '+'; }
 // 2^32. The switch only resumes where the last chunk stopped; within a chunk
 // the phases follow one another in their usual order.
 template <class Take>
-chunk_result scan(scan_state& s, const unsigned char* p, std::size_t n, bool eof, Take take) {
-  phase at = s.at;
-  bool negative = s.negative;
-  std::uint32_t value = s.value;
+chunk_result scan(scan_state& state, const unsigned char* p, std::size_t n, bool eof, Take take) {
+  phase at = state.at;
+  bool negative = state.negative;
+  std::uint32_t value = state.value;
   std::size_t i = 0;
 
   switch (at) {
@@ -76,7 +76,7 @@ done:
     if (at == phase::digits) take(negative ? 0u - value : value);
     at = phase::ended;
   }
-  s = {at, negative, value};
+  state = {at, negative, value};
   return {n, at == phase::ended};
 }
 

@@ -16,10 +16,12 @@ namespace block {
 namespace {
 
 struct value_batch {
-  static constexpr unsigned capacity = 128;
   // Before a block, whose integers may add 32 values, the batch is applied
   // from this count on. A chunk's end, at most two blocks, then never fills it.
-  static constexpr unsigned apply_from = capacity - 32;
+  static constexpr unsigned apply_from = 96;
+  // Room for a block's values after that, and for a kernel that writes
+  // eight at a time to write up to seven past them.
+  static constexpr unsigned capacity = apply_from + 32 + 8;
 
   fold_carry* out;
   std::uint32_t pending = 0;  // the digits so far of the integer that goes on into the next block
@@ -90,32 +92,26 @@ INTSUM_ALWAYS_INLINE void convert_runs_in_words(const unsigned char* p, const pl
   std::uint32_t* out = start;
   std::uint64_t first = at.first;
   for (std::uint64_t ends = at.ends; ends != 0; ends &= ends - 1, first &= first - 1) {
-    const auto e = static_cast<unsigned>(std::countr_zero(ends));
-    const auto s = static_cast<unsigned>(std::countr_zero(first));
-    const std::uint32_t v =
-        Longest <= 16 ? short_value<(Longest > 8)>(p + s, e - s + 1) : value_of_digits(p + s, e - s + 1);
-    const std::uint32_t minus = 0u - static_cast<std::uint32_t>(plan.negative >> e & 1);
+    const auto end = static_cast<unsigned>(std::countr_zero(ends));
+    const auto start = static_cast<unsigned>(std::countr_zero(first));
+    const std::uint32_t v = Longest <= 16 ? short_value<(Longest > 8)>(p + start, end - start + 1)
+                                          : value_of_digits(p + start, end - start + 1);
+    const std::uint32_t minus = 0u - static_cast<std::uint32_t>(plan.negative >> end & 1);
     *out++ = (v ^ minus) - minus;
   }
   take_converted(batch, start, at, plan.negative);
 }
 
 // The conversion every kernel can fall back on, picked per block, on what
-// is usually alike all through a file. It reads a copy of the block, with
-// digits after it: the kernels' loads of the block are then not held up
-// behind the stores of values, which might alias them for all the compiler
-// knows.
+// is usually alike all through a file.
 INTSUM_ALWAYS_INLINE void convert_in_words(const unsigned char* p, const plan& plan, const integer_ends& at,
                                            value_batch& batch) {
-  alignas(16) unsigned char b[block_bytes + 8];
-  std::memcpy(b, p, block_bytes);
-  std::memset(b + block_bytes, '0', 8);
   if (!has_run<9>(plan.live)) [[likely]]
-    convert_runs_in_words<8>(b, plan, at, batch);
+    convert_runs_in_words<8>(p, plan, at, batch);
   else if (!has_run<17>(plan.live))
-    convert_runs_in_words<16>(b, plan, at, batch);
+    convert_runs_in_words<16>(p, plan, at, batch);
   else
-    convert_runs_in_words<64>(b, plan, at, batch);
+    convert_runs_in_words<64>(p, plan, at, batch);
 }
 
 // The values when no integer in the block has more than two digits, as in
@@ -124,25 +120,25 @@ INTSUM_ALWAYS_INLINE void convert_in_words(const unsigned char* p, const plan& p
 // the block's live digits, signed, and 0 in every other byte, in the vectors
 // of a kernel whose operations `ops` names: byte_before(x) (each byte takes
 // the one before it, byte 0 takes 0), times_ten(x), add(x, y) (bytes wrap,
-// and the signed values fit them) and store(std::int8_t*, x) (in block
-// order, 64-byte aligned).
+// and the signed values fit them), and read_off(x, ends, out), which writes
+// the bytes at `ends`, in order, widened to 32 bits from `out` on.
 template <class Bytes, class Vectors>
 INTSUM_ALWAYS_INLINE Vectors values_of_two(const Bytes& ops, const Vectors& digits) {
   return ops.add(digits, ops.times_ten(ops.byte_before(digits)));
 }
 
-// Those values, read off at the integers' ends into the batch.
 template <class Bytes, class Vectors>
 INTSUM_ALWAYS_INLINE void convert_values_of_two(const Bytes& ops, const Vectors& digits,
                                                 const integer_ends& at, std::uint64_t negative,
                                                 value_batch& batch) {
-  alignas(64) std::int8_t value[block_bytes];
-  ops.store(value, values_of_two(ops, digits));
-  std::uint32_t* const start = batch.value + batch.count;
-  std::uint32_t* out = start;
-  for (std::uint64_t ends = at.ends; ends != 0; ends &= ends - 1)
-    *out++ = static_cast<std::uint32_t>(value[std::countr_zero(ends)]);
-  take_converted(batch, start, at, negative);
+  std::uint32_t* const out = batch.value + batch.count;
+  ops.read_off(values_of_two(ops, digits), at.ends, out);
+  take_converted(batch, out, at, negative);
+}
+
+// read_off one byte at a time, from the bytes of the block in order.
+INTSUM_ALWAYS_INLINE void read_off_each(const std::int8_t* value, std::uint64_t ends, std::uint32_t* out) {
+  for (; ends != 0; ends &= ends - 1) *out++ = static_cast<std::uint32_t>(value[std::countr_zero(ends)]);
 }
 
 }  // namespace

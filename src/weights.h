@@ -44,11 +44,11 @@ inline constexpr unsigned looked_up_runs = 15;
   // The k-th first digit of a run goes with the k-th last.
   std::uint64_t first = plan.live & ~(plan.digit << 1), last = plan.live & ~(plan.digit >> 1);
   for (; last != 0; last &= last - 1, first &= first - 1) {
-    const auto e = static_cast<unsigned>(std::countr_zero(last));
-    const auto s = static_cast<unsigned>(std::countr_zero(first));
-    std::uint32_t v = value_of_digits(p + s, e - s + 1);
-    if (e == 63) v *= ten_to.of[plan.next_run()];
-    const std::uint32_t minus = 0u - static_cast<std::uint32_t>(plan.negative >> e & 1);
+    const auto end = static_cast<unsigned>(std::countr_zero(last));
+    const auto start = static_cast<unsigned>(std::countr_zero(first));
+    std::uint32_t v = value_of_digits(p + start, end - start + 1);
+    if (end == 63) v *= ten_to.of[plan.next_run()];
+    const std::uint32_t minus = 0u - static_cast<std::uint32_t>(plan.negative >> end & 1);
     sum += (v ^ minus) - minus;
   }
   return sum;

@@ -7,6 +7,7 @@
 
 #include <immintrin.h>
 
+#include <bit>
 #include <cstdint>
 
 #include "block.h"
@@ -68,6 +69,21 @@ struct v256 {
   INTSUM_ALWAYS_INLINE static type madd16(type a, type b) { return _mm256_madd_epi16(a, b); }
   INTSUM_ALWAYS_INLINE static type add16(type a, type b) { return _mm256_add_epi16(a, b); }
   INTSUM_ALWAYS_INLINE static type add32(type a, type b) { return _mm256_add_epi32(a, b); }
+  INTSUM_ALWAYS_INLINE static type sub32(type a, type b) { return _mm256_sub_epi32(a, b); }
+  INTSUM_ALWAYS_INLINE static type splat32(int c) { return _mm256_set1_epi32(c); }
+  // The low 32 bits of each 64-bit lane times the other's, 64 bits wide.
+  INTSUM_ALWAYS_INLINE static type mul_u32(type a, type b) { return _mm256_mul_epu32(a, b); }
+  // Lane j of four 64-bit lanes: f(j).
+  template <class F>
+  INTSUM_ALWAYS_INLINE static type gather64(F f) {
+    return _mm256_setr_epi64x(static_cast<long long>(f(0)), static_cast<long long>(f(1)),
+                              static_cast<long long>(f(2)), static_cast<long long>(f(3)));
+  }
+  // The low 32 bits of each 64-bit lane, in order.
+  INTSUM_ALWAYS_INLINE static void store_low32(std::uint32_t* to, type x) {
+    const type low = _mm256_permutevar8x32_epi32(x, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm256_castsi256_si128(low));
+  }
 
   // Bytes N to N + 31 of the 64 bytes a (first) and b (after it).
   template <int N>
@@ -125,6 +141,16 @@ struct v128 {
   INTSUM_ALWAYS_INLINE static type madd16(type a, type b) { return _mm_madd_epi16(a, b); }
   INTSUM_ALWAYS_INLINE static type add16(type a, type b) { return _mm_add_epi16(a, b); }
   INTSUM_ALWAYS_INLINE static type add32(type a, type b) { return _mm_add_epi32(a, b); }
+  INTSUM_ALWAYS_INLINE static type sub32(type a, type b) { return _mm_sub_epi32(a, b); }
+  INTSUM_ALWAYS_INLINE static type splat32(int c) { return _mm_set1_epi32(c); }
+  INTSUM_ALWAYS_INLINE static type mul_u32(type a, type b) { return _mm_mul_epu32(a, b); }
+  template <class F>
+  INTSUM_ALWAYS_INLINE static type gather64(F f) {
+    return _mm_set_epi64x(static_cast<long long>(f(1)), static_cast<long long>(f(0)));
+  }
+  INTSUM_ALWAYS_INLINE static void store_low32(std::uint32_t* to, type x) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_shuffle_epi32(x, 0x08));
+  }
 
   template <int N>
   INTSUM_ALWAYS_INLINE static type funnel(type a, type b) {
@@ -132,6 +158,41 @@ struct v128 {
     return _mm_alignr_epi8(b, a, N);
   }
 };
+#endif
+
+#if defined(__SSE4_1__) && defined(__SSSE3__)
+// For each 8-bit mask, the byte shuffle that packs the bytes it selects to
+// the front.
+struct pack_table {
+  alignas(8) unsigned char of[256][8];
+};
+
+constexpr pack_table make_pack_table() {
+  pack_table t{};
+  for (unsigned m = 0; m < 256; ++m) {
+    unsigned n = 0;
+    for (unsigned b = 0; b < 8; ++b)
+      if ((m >> b & 1) != 0) t.of[m][n++] = static_cast<unsigned char>(b);
+    for (; n < 8; ++n) t.of[m][n] = 0x80;  // zero
+  }
+  return t;
+}
+
+inline constexpr pack_table packs = make_pack_table();
+
+// Writes the bytes of the 64 at `value` that `ends` selects, in order,
+// widened to 32 bits, from `out` on, eight bytes at a time with no branch
+// on where they are. Up to seven more values are written past them.
+INTSUM_ALWAYS_INLINE void read_off_packed(const std::int8_t* value, std::uint64_t ends, std::uint32_t* out) {
+  for (unsigned g = 0; g < 8; ++g) {
+    const unsigned m = ends >> (8 * g) & 0xff;
+    const __m128i packed = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(value + 8 * g)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(packs.of[m])));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_cvtepi8_epi32(packed));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_cvtepi8_epi32(_mm_srli_si128(packed, 4)));
+    out += std::popcount(m);
+  }
+}
 #endif
 
 }  // namespace

@@ -1,0 +1,122 @@
+// Integers of up to 16 digits converted in the 64-bit lanes of x86 vectors,
+// as many at a time as a vector has lanes (docs/design.md, "Mark scan").
+// Each integer's last 16 bytes are read as two words, the bytes before its
+// first digit cleared, and each word's eight digits turned into a value in
+// three multiply-adds.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "digits.h"
+#include "values.h"
+#include "x86_vectors.h"
+
+namespace intsum {
+namespace block {
+namespace {
+
+// For an integer of `length` digits, up to 16, the bytes of its last 8 and
+// of the 8 before them that are its own (the last bytes of each word).
+struct lane_mask_table {
+  std::uint64_t low[17], high[17];
+};
+
+constexpr lane_mask_table make_lane_masks() {
+  lane_mask_table t{};
+  for (unsigned length = 0; length <= 16; ++length) {
+    const unsigned low = length < 8 ? length : 8, high = length - low;
+    t.low[length] = low == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - low));
+    t.high[length] = high == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - high));
+  }
+  return t;
+}
+
+inline constexpr lane_mask_table lane_masks = make_lane_masks();
+
+// One integer: its last 8 bytes and the 8 before them, as little-endian
+// words with the bytes before its first digit cleared, and its sign, 0 or
+// all ones.
+struct lane_integer {
+  std::uint64_t low, high, minus;
+};
+
+// Reads a block's integers one at a time, in order. Those that end in the
+// block's first 15 bytes are read from a copy of its first 16 bytes with 16
+// bytes before them, so that nothing before the block is read; past the last
+// integer it reads the bytes after the block, whose lanes are not taken.
+struct lane_reader {
+  const unsigned char* in_block;  // the 16 bytes that end at byte e start at in_block + e
+  const unsigned char* in_front;  // the same, in the copy
+  std::uint64_t ends, first, negative;
+
+  INTSUM_ALWAYS_INLINE lane_integer next() {
+    const auto end = static_cast<unsigned>(std::countr_zero(ends));
+    const auto length = end + 1 - static_cast<unsigned>(std::countr_zero(first));
+    ends &= ends - 1;
+    first &= first - 1;
+    // Picked without a branch, which would often be mispredicted.
+    const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
+    return {load_le64(bytes + 8) & lane_masks.low[length], load_le64(bytes) & lane_masks.high[length],
+            0 - (negative >> (end & 63) & 1)};
+  }
+};
+
+// The value of the digits in each 64-bit lane, the first in its lowest
+// byte, in its low 32 bits: pairs, fours, then all eight.
+template <class V>
+INTSUM_ALWAYS_INLINE typename V::type eight_in_lanes(typename V::type bytes, typename V::type zero_char) {
+  const typename V::type four =
+      V::madd16(V::maddubs(V::subs_u8(bytes, zero_char), V::splat16(0x010a)), V::splat32(0x00010064));
+  return V::add32(V::mul_u32(four, V::splat64(10000)), V::template srl64<32>(four));
+}
+
+// The signed values of the integers in x, one to a 64-bit lane.
+template <class V, bool Short>
+INTSUM_ALWAYS_INLINE typename V::type lane_values(const lane_integer* x, typename V::type zero_char) {
+  auto lane = [x](std::uint64_t lane_integer::*word) {
+    return V::gather64([&](unsigned j) { return x[j].*word; });
+  };
+  typename V::type value = eight_in_lanes<V>(lane(&lane_integer::low), zero_char);
+  if constexpr (!Short)
+    value = V::add32(
+        value, V::mul_u32(eight_in_lanes<V>(lane(&lane_integer::high), zero_char), V::splat64(100000000)));
+  const typename V::type minus = lane(&lane_integer::minus);
+  return V::sub32(V::xor_(value, minus), minus);
+}
+
+// Converts the integers of a block whose digit runs are at most 16 long (8
+// with `Short`) into the batch, from `out` on, a vector at a time; the last
+// vector may write past them.
+template <class V, bool Short>
+INTSUM_ALWAYS_INLINE void convert_lanes(lane_reader& integers, unsigned count, std::uint32_t* out,
+                                        typename V::type zero_char) {
+  constexpr unsigned lanes = V::bytes / 8, step = lanes < 4 ? 4 : lanes;
+  for (unsigned i = 0; i < count; i += step) {
+    lane_integer x[step];
+    for (unsigned j = 0; j < step; ++j) x[j] = integers.next();
+    for (unsigned j = 0; j < step; j += lanes)
+      V::store_low32(out + i + j, lane_values<V, Short>(x + j, zero_char));
+  }
+}
+
+// The integers of a block with digit runs of up to 16, at p, into the batch.
+template <class V>
+INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const plan& plan, const integer_ends& at,
+                                           value_batch& batch, typename V::type zero_char) {
+  alignas(32) unsigned char front[32] = {};
+  std::memcpy(front + 16, p, 16);
+  lane_reader integers{p - 15, front + 1, at.ends, at.first, plan.negative};
+  const auto count = static_cast<unsigned>(std::popcount(at.ends));
+  std::uint32_t* out = batch.value + batch.count;
+  if (!has_run<9>(plan.live))
+    convert_lanes<V, true>(integers, count, out, zero_char);
+  else
+    convert_lanes<V, false>(integers, count, out, zero_char);
+  take_converted(batch, out, at, plan.negative);
+}
+
+}  // namespace
+}  // namespace block
+}  // namespace intsum
