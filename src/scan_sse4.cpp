@@ -9,8 +9,6 @@ namespace {
 
 using namespace block;
 
-// The fold converts blocks of integers of up to two digits from every byte
-// at once, the others in words, as mark_scan does.
 struct sse4_blocks : mark_scan<v128> {};
 
 }  // namespace

@@ -20,6 +20,7 @@ namespace {
 struct v256 {
   using type = __m256i;
   static constexpr unsigned bytes = 32;
+  static constexpr bool variable_shifts = true;  // sllv64, srlv64
 
   INTSUM_ALWAYS_INLINE static type zero() { return _mm256_setzero_si256(); }
   INTSUM_ALWAYS_INLINE static type splat8(int c) { return _mm256_set1_epi8(static_cast<char>(c)); }
@@ -73,6 +74,15 @@ struct v256 {
   INTSUM_ALWAYS_INLINE static type splat32(int c) { return _mm256_set1_epi32(c); }
   // The low 32 bits of each 64-bit lane times the other's, 64 bits wide.
   INTSUM_ALWAYS_INLINE static type mul_u32(type a, type b) { return _mm256_mul_epu32(a, b); }
+  INTSUM_ALWAYS_INLINE static type min_u32(type a, type b) { return _mm256_min_epu32(a, b); }
+  INTSUM_ALWAYS_INLINE static type sub64(type a, type b) { return _mm256_sub_epi64(a, b); }
+  template <int N>
+  INTSUM_ALWAYS_INLINE static type sll64(type x) {
+    return _mm256_slli_epi64(x, N);
+  }
+  // Each 64-bit lane shifted by the count in that lane of n (0 from 64 on).
+  INTSUM_ALWAYS_INLINE static type sllv64(type a, type n) { return _mm256_sllv_epi64(a, n); }
+  INTSUM_ALWAYS_INLINE static type srlv64(type a, type n) { return _mm256_srlv_epi64(a, n); }
   // Lane j of four 64-bit lanes: f(j).
   template <class F>
   INTSUM_ALWAYS_INLINE static type gather64(F f) {
@@ -101,6 +111,7 @@ struct v256 {
 struct v128 {
   using type = __m128i;
   static constexpr unsigned bytes = 16;
+  static constexpr bool variable_shifts = false;
 
   INTSUM_ALWAYS_INLINE static type zero() { return _mm_setzero_si128(); }
   INTSUM_ALWAYS_INLINE static type splat8(int c) { return _mm_set1_epi8(static_cast<char>(c)); }
