@@ -1,18 +1,18 @@
 // The word-at-a-time kernel, in plain C++ for any 64-bit CPU, little- or
-// big-endian: it reads integer by integer. At each integer's start one or
-// two 64-bit words give masks of byte classes (bit 7 of each byte); the
-// integer's end is the first non-digit, where the white space after it stops
-// is the first set bit of another mask, and its digits, shifted to the top of
-// a word, are summed as bytes and weighed later (or converted eight at a time
-// when folding with another combiner).
+// big-endian. It reads integer by integer: at an integer's start, 64-bit
+// words give masks of byte classes (bit 7 of each byte), the integer ends at
+// the first non-digit, the white space after it stops at the first set bit
+// of another mask, and the words that end with its digits give their values.
+// Where integers are of one or two digits between white space only, a word
+// is read whole instead, all the integers before the last start in it.
 //
 // A chunk is cut into segments of two pieces, the second starting after a
 // newline, where the format is back to "before an integer"; two cursors read
 // them side by side, as one integer's start depends on the one before. What
-// the words cannot read for sure (an integer with more than 15 bytes, long
+// the words cannot read for sure (an integer of more than 14 digits, long
 // runs of white space, any byte that ends the list) is noted, and the
 // segment is read again by one cursor that hands such places to the
-// byte-at-a-time scanner. The chunk's last bytes go to that scanner too.
+// byte-at-a-time scanner. The chunk's first and last bytes go to it too.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -30,13 +30,12 @@ using word = std::uint64_t;
 constexpr word bytes_of(unsigned char c) { return 0x0101010101010101u * c; }
 constexpr word high_bits = bytes_of(0x80);
 
-// The bytes a token reads from its start: two words, and one more after its
-// digits; and before it, the two words that end with its digits. Fast reads
-// keep this far from the chunk's ends.
+// A read takes up to 24 bytes from an integer's start, and the 16 before the
+// end of its digits; reads keep this far from the chunk's ends.
 constexpr std::size_t margin = 24, behind = 16;
 
-// Bit 7 of each byte of w ^ "00000000" that is not a digit. A byte of 0xba
-// or more may mark the next byte too; it ends the digits before that anyway.
+// Bit 7 of each byte of y = w ^ "00000000" that is not a digit. A byte of
+// 0xba or more may mark the next byte too; it ends the digits before that.
 [[gnu::always_inline]] inline word non_digits(word y) { return ((y + bytes_of(0x76)) | y) & high_bits; }
 
 // Bit 7 of each byte 0x09 to 0x0d: tab, newline, vertical tab, form feed,
@@ -64,26 +63,19 @@ constexpr std::size_t margin = 24, behind = 16;
 
 // The lowest set bit 7 of a byte, as 8 * byte + 7; 62 when there is none,
 // or only in byte 7, which no read may take as found.
-constexpr word sentinel = word{1} << 62;
 [[gnu::always_inline]] inline unsigned lowest(word m) {
-  return static_cast<unsigned>(std::countr_zero(m | sentinel));
+  return static_cast<unsigned>(std::countr_zero(m | word{1} << 62));
 }
 
 // What an integer's first byte makes of it: the byte that must be a digit
-// (the first, or the one after a sign), the bytes that keep their digit
-// values (not the sign's), the sign, 256 to the power of where the digits
-// start, and that place.
+// (the first, or the one after a sign), the sign, and where digits start.
 struct start_rule {
-  word digit_at, keep, negative, step, first;
+  word digit_at, negative;
+  unsigned first;
 };
 
 // The reads' lookups, in one table, which one register reaches.
 struct lookups {
-  // By rule and by where a word's digits end (lowest() of the non-digits):
-  // the multiplier that moves the digits to the top of the word, their sign
-  // given; a product of words keeps its low 64 bits, so the bytes past the
-  // end drop out.
-  word scale[3][64];
   // For an integer of d digits, read as the words that end with it: the
   // bytes of its digits in the last word and in the one before.
   word low_digits[16], high_digits[16];
@@ -93,19 +85,14 @@ struct lookups {
 
 constexpr lookups table = [] {
   lookups t{};
-  for (unsigned rule = 0; rule < 3; ++rule)
-    for (unsigned end = 1; end < 8; ++end) {
-      const word up = word{1} << (64 - 8 * end);
-      t.scale[rule][8 * end + 7] = rule == 2 ? 0 - up : up;
-    }
   auto top = [](unsigned k) { return k == 0 ? 0 : ~word{0} << (64 - 8 * k); };
   for (unsigned d = 0; d < 16; ++d) {
     t.low_digits[d] = top(std::min(d, 8u));
     t.high_digits[d] = top(d > 8 ? d - 8 : 0);
   }
-  t.rule[0] = {0x80, ~word{0}, 0, 1, 0};
-  t.rule[1] = {0x8000, ~word{0xff}, 0, 256, 1};
-  t.rule[2] = {0x8000, ~word{0xff}, ~word{0}, 256, 1};
+  t.rule[0] = {0x80, 0, 0};
+  t.rule[1] = {0x8000, 0, 1};
+  t.rule[2] = {0x8000, ~word{0}, 1};
   t.rule_of['+'] = 1;
   t.rule_of['-'] = 2;
   return t;
@@ -123,7 +110,7 @@ struct token {
 };
 
 // An integer of up to 14 digits and its sign, then up to 6 bytes of white
-// space (read from the word after the digits). Reads up to 16 bytes before q.
+// space (read from the word after the digits).
 [[gnu::always_inline]] inline token read_long(const unsigned char* q) {
   const word ya = block::load_le64(q) ^ bytes_of('0'), yb = block::load_le64(q + 8) ^ bytes_of('0');
   const word non_digit = non_digits(ya), after = non_digit & ~word{0x80};
@@ -133,57 +120,51 @@ struct token {
   const unsigned in_a = static_cast<unsigned>(std::countr_zero((after >> 7) | (word{1} << 63)));
   const unsigned at = in_a + ((0 - (in_a & 1)) & (lowest(non_digits(yb)) - 6));
   const unsigned end = at >> 3, stop = lowest(stops(block::load_le64(q + end)));
-  const unsigned digits = end - static_cast<unsigned>(r.first);
+  const unsigned digits = end - r.first;
   const word low = (block::load_le64(q + end - 8) ^ bytes_of('0')) & table.low_digits[digits];
   const word high = (block::load_le64(q + end - 16) ^ bytes_of('0')) & table.high_digits[digits];
   return {low, high, r.negative, end + (stop >> 3), non_digit & r.digit_at, (at ^ 1) & stop};
 }
 
-// Two integers read from one word: the first (of up to 6 bytes, as the
-// white space after it and the next start must be in the word), and the
-// second if it fits too (`both` all ones). Digits are right-aligned; with
-// `Signed`, negated for a minus, else with their signs apart.
-struct pair {
-  word first, second, both, negative[2];
+// Integers of one or two digits and no sign between white space (no comma),
+// all those before the last integer's start in the word at q: the digit
+// values of their last digits and of the digits before those, where they
+// are; the bytes up to that start.
+struct tiny_word {
+  word units, tens, unit_at;
   unsigned length;
-  word odd;
-  unsigned found;
+  word odd, found;
 };
 
-// Bytes from the integer's first digit on that are not digits, and where
-// white space after them stops (commas stop too: read_long takes those).
-struct short_end {
-  unsigned end, stop;
-  word stop_bit;
-};
-
-[[gnu::always_inline]] inline short_end end_of(word non_white, word after) {
-  const word next = non_white & (after | (0 - after));
-  return {lowest(after), lowest(next), next & (0 - next)};
-}
-
-template <bool Signed>
-[[gnu::always_inline]] inline pair read_short(const unsigned char* q) {
+[[gnu::always_inline]] inline tiny_word read_tiny(const unsigned char* q) {
   const word w = block::load_le64(q), y = w ^ bytes_of('0');
   const word non_digit = non_digits(y), non_white = non_white_of(w, controls(w));
-  const unsigned rule = table.rule_of[q[0]];
-  const start_rule& r = table.rule[rule];
-  // The first starts at byte 0; the second where white space after it stops.
-  const short_end one = end_of(non_white, non_digit & ~word{0x80});
-  const unsigned at = one.stop >> 3, rule2 = table.rule_of[q[at]];
-  const start_rule& r2 = table.rule[rule2];
-  const word must_be_digit = one.stop_bit * r2.step;
-  const short_end two = end_of(non_white, non_digit & (0 - (one.stop_bit << 1)));
-  const word both = 0 - static_cast<word>(two.stop & 1);
-  const word first = (y & r.keep) * table.scale[Signed ? rule : 0][one.end];
-  const word second = (y & (0 - (must_be_digit >> 7))) * table.scale[Signed ? rule2 : 0][two.end];
-  return {first,
-          second,
-          both,
-          {Signed ? 0 : r.negative, Signed ? 0 : r2.negative},
-          at + (((two.stop >> 3) - at) & static_cast<unsigned>(both)),
-          (non_digit & r.digit_at) | (non_digit & must_be_digit & both),
-          one.stop};
+  // Starts: bytes that are not white space after one that is. The last
+  // one's place is 8 * byte + 7, or 7 when there is none (then no progress).
+  const word starts = non_white & ~(non_white << 8) & ~word{0x80};
+  const unsigned last = 63 - static_cast<unsigned>(std::countl_zero(starts | 0x80));
+  const word before = (word{1} << (last - 7)) - 1;
+  const word digit = non_digit ^ high_bits, unit = digit & (non_digit >> 8) & before;
+  const word ten = digit & (digit >> 8) & before;
+  // Anything but digits and white space, or three digits in a row.
+  const word odd = ((non_white & non_digit) | (ten & (digit << 8))) & before;
+  auto nibbles = [](word m) { return (m >> 3) - (m >> 7); };
+  return {y & nibbles(unit), y & nibbles(ten), unit, (last - 7) >> 3, odd, before};
+}
+
+// Integers a step reads: one, or with Tiny a word's worth.
+template <bool Tiny>
+[[gnu::always_inline]] inline auto read(const unsigned char* q) {
+  if constexpr (Tiny)
+    return read_tiny(q);
+  else
+    return read_long(q);
+}
+
+// The sum of a word's bytes (each up to 252).
+constexpr std::uint32_t byte_total(word w) {
+  constexpr word bytes = 0x00ff00ff00ff00ffu;
+  return static_cast<std::uint32_t>((((w & bytes) + (w >> 8 & bytes)) * 0x0001000100010001u) >> 48);
 }
 
 // The value of a word's bytes as decimal places, the first byte the highest;
@@ -195,12 +176,11 @@ constexpr std::uint32_t weigh(word w) {
   return static_cast<std::uint32_t>(w) * 10000 + static_cast<std::uint32_t>(w >> 32);
 }
 
-// The sum: each integer's digits added to (or, if negative, taken from) a
-// word of bytes that start at 0x80, weighed every `batch` integers, while
-// 9 * batch keeps every byte within 0..255.
+// The sum, from integers read one at a time: their digits added to (or, if
+// negative, taken from) words of bytes that start at 0x80, weighed every
+// `steps` integers, while 9 * steps keeps every byte within 0..255.
 struct digit_sums {
-  static constexpr bool signed_digits = true;
-  static constexpr unsigned batch = 14;
+  static constexpr unsigned steps = 14;
   static constexpr word bias = bytes_of(0x80);
   word low = bias, high = bias;
   std::uint32_t total = 0;
@@ -209,105 +189,131 @@ struct digit_sums {
     low += (t.low ^ t.negative) - t.negative;
     high += (t.high ^ t.negative) - t.negative;
   }
-  [[gnu::always_inline]] void take(const pair& p) { low += p.first + (p.second & p.both); }
   void settle() {
     total += weigh(low) - weigh(bias) + 100000000u * (weigh(high) - weigh(bias));
     low = high = bias;
   }
 };
 
+// The sum, from words read whole: their units and tens added as bytes.
+struct digit_counts {
+  static constexpr unsigned steps = 28;
+  word units = 0, tens = 0;
+  std::uint32_t total = 0;
+
+  [[gnu::always_inline]] void take(const tiny_word& t) {
+    units += t.units;
+    tens += t.tens;
+  }
+  void settle() {
+    total += byte_total(units) + 10 * byte_total(tens);
+    units = tens = 0;
+  }
+};
+
 // The fold: each integer's value, in order, for the combiner later.
 struct value_list {
-  static constexpr bool signed_digits = false;
-  static constexpr unsigned batch = 32;
+  static constexpr unsigned steps = 16;
   std::uint32_t* end;
 
-  [[gnu::always_inline]] static std::uint32_t value(word low, word high, word negative) {
-    const std::uint32_t v = block::eight_digits(low) + 100000000u * block::eight_digits(high);
-    const auto minus = static_cast<std::uint32_t>(negative);
-    return (v ^ minus) - minus;
+  [[gnu::always_inline]] void take(const token& t) {
+    const std::uint32_t v = block::eight_digits(t.low) + 100000000u * block::eight_digits(t.high);
+    const auto minus = static_cast<std::uint32_t>(t.negative);
+    *end++ = (v ^ minus) - minus;
   }
-  [[gnu::always_inline]] void take(const token& t) { *end++ = value(t.low, t.high, t.negative); }
-  [[gnu::always_inline]] void take(const pair& p) {
-    end[0] = value(p.first, 0, p.negative[0]);
-    end[1] = value(p.second, 0, p.negative[1]);
-    end += 1 + (p.both & 1);
+  // At most three integers end before a word's last start; each value is
+  // in the byte of its last digit.
+  [[gnu::always_inline]] void take(const tiny_word& t) {
+    const word values = t.units + 10 * (t.tens << 8);
+    word at = t.unit_at;
+    for (int k = 0; k < 3; ++k, at &= at - 1) end[k] = static_cast<std::uint8_t>(values >> (lowest(at) - 7));
+    end += ((t.unit_at >> 7) * 0x0101010101010101u) >> 56;
   }
   void settle() {}
 };
+
+// The largest number of values a step may leave.
+constexpr unsigned most_values = 3;
 
 struct cursor {
   const unsigned char* at;
   const unsigned char* end;
 };
 
-// What the reads of a segment met: `odd` and `found` as in a token, and
-// each token's length + 1 (with read_short, lengths up to 6 fit).
+// What the reads of a segment met: `odd` and `found` as in a token.
 struct findings {
-  word odd = 0;
-  unsigned found = 1, reach = 0;
+  word odd = 0, found = 1;
   bool good() const { return odd == 0 && (found & 1) != 0; }
 };
 
-// One step of a cursor: one integer, or with Short one or two.
-template <bool Long, class Out>
+template <bool Tiny, class Out>
 [[gnu::always_inline]] inline const unsigned char* step(const unsigned char* q, Out& out, findings& f) {
-  const auto t = [q] {
-    if constexpr (Long)
-      return read_long(q);
-    else
-      return read_short<Out::signed_digits>(q);
-  }();
+  const auto t = read<Tiny>(q);
   out.take(t);
   f.odd |= t.odd;
   f.found &= t.found;
-  if constexpr (Long) f.reach |= t.length + 1;
   return q + t.length;
 }
 
-// Integers a step may take, and so the steps of both cursors between settles.
-template <bool Long, class Out>
-constexpr unsigned rounds = Out::batch / (Long ? 2 : 4);
+// The most bytes a step moves on (odd ones included), so that a number of
+// steps may run with no check of where the cursors are.
+template <bool Tiny>
+constexpr std::size_t widest_step = Tiny ? 7 : 22;
 
-template <bool Long, class Out>
+template <bool Tiny>
+[[gnu::always_inline]] inline unsigned safe_steps(const unsigned char* q, const unsigned char* end) {
+  constexpr std::size_t w = widest_step<Tiny>;
+  return static_cast<unsigned>((static_cast<std::size_t>(end - q) + w - 1) / w);
+}
+
+// Settles the outs every Out::steps steps: `left` counts them down.
+template <class Out, class... More>
+[[gnu::always_inline]] inline void count_steps(unsigned& left, unsigned n, Out& out, More&... more) {
+  left -= n;
+  if (left == 0) {
+    out.settle();
+    (more.settle(), ...);
+    left = Out::steps;
+  }
+}
+
+template <bool Tiny, class Out>
 [[gnu::always_inline]] inline const unsigned char* read_alone(const unsigned char* q,
                                                               const unsigned char* end, Out& out,
                                                               findings& f) {
-  while (q < end && f.good()) {
-    for (unsigned n = 2 * rounds<Long, Out>; n != 0 && q < end; --n) q = step<Long>(q, out, f);
-    out.settle();
+  for (unsigned left = Out::steps; q < end && f.good();) {
+    const unsigned steps = std::min(left, safe_steps<Tiny>(q, end));
+    for (unsigned n = steps; n != 0; --n) q = step<Tiny>(q, out, f);
+    count_steps(left, steps, out);
   }
+  out.settle();
   return q;
 }
 
 // Reads both pieces, side by side while both last, until anything odd. A
-// short step may take the integer after the one it reads, which must start
-// in the same piece: the last bytes of each are read one integer a step.
-template <bool Long, class Out>
+// word read whole takes integers up to 7 bytes on, which must start in the
+// same piece: the last bytes of each are read one integer a step.
+template <bool Tiny, class Out>
 void read_pieces(cursor& a, Out& out_a, cursor& b, Out& out_b, findings& found) {
-  constexpr std::size_t room = Long ? 0 : 6;
+  constexpr std::size_t room = Tiny ? 7 : 0;
   const unsigned char *p = a.at, *q = b.at, *const p_end = a.end - room, *const q_end = b.end - room;
   findings f = found;
   Out x = out_a, y = out_b;
-  while (p < p_end && q < q_end && f.good()) {
-    for (unsigned n = rounds<Long, Out>; n != 0 && p < p_end && q < q_end; --n) {
-      p = step<Long>(p, x, f);
-      q = step<Long>(q, y, f);
+  for (unsigned left = Out::steps; p < p_end && q < q_end && f.good();) {
+    const unsigned steps = std::min({left, safe_steps<Tiny>(p, p_end), safe_steps<Tiny>(q, q_end)});
+    for (unsigned n = steps; n != 0; --n) {
+      p = step<Tiny>(p, x, f);
+      q = step<Tiny>(q, y, f);
     }
-    x.settle();
-    y.settle();
+    count_steps(left, steps, x, y);
   }
-  p = read_alone<Long>(p, p_end, x, f);
-  q = read_alone<Long>(q, q_end, y, f);
-  if constexpr (!Long) {
-    p = read_alone<true>(p, a.end, x, f);
-    q = read_alone<true>(q, b.end, y, f);
-  }
-  a.at = p;
-  b.at = q;
-  found = f;
+  x.settle();
+  y.settle();
+  a.at = read_alone<Tiny>(p, p_end, x, f);
+  b.at = read_alone<Tiny>(q, q_end, y, f);
   out_a = x;
   out_b = y;
+  found = f;
 }
 
 bool is_white(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
@@ -354,9 +360,9 @@ segment plan(const unsigned char* at, const unsigned char* limit) {
   return {{{at, end}, {end, end}}, false};
 }
 
-// Values a piece may leave for the combiner: one a byte at most, while
+// Values a piece may leave for the combiner: one a byte at most while
 // nothing odd is met, and what the checks between batches let through.
-constexpr std::size_t piece_values = piece_bytes + newline_window + 2 * value_list::batch;
+constexpr std::size_t piece_values = piece_bytes + newline_window + 2 * value_list::steps * most_values;
 
 void apply(fold_carry& c, const std::uint32_t* v, const std::uint32_t* end) {
   if (v == end) return;
@@ -367,21 +373,28 @@ void apply(fold_carry& c, const std::uint32_t* v, const std::uint32_t* end) {
 }
 
 // A segment read side by side; false, with nothing taken, if anything was
-// odd there or piece 0 did not end where piece 1 starts.
-template <bool Long>
-bool read_segment(sum_carry& c, segment& s, findings& f) {
-  digit_sums a, b;
-  read_pieces<Long>(s.piece[0], a, s.piece[1], b, f);
+// odd there or piece 0 did not end where piece 1 starts. Words read whole
+// leave each piece's last integers to single reads.
+template <bool Tiny>
+bool read_segment(sum_carry& c, segment& s) {
+  using sums = std::conditional_t<Tiny, digit_counts, digit_sums>;
+  sums a, b;
+  digit_sums rest_a, rest_b;
+  findings f;
+  read_pieces<Tiny>(s.piece[0], a, s.piece[1], b, f);
+  if constexpr (Tiny) read_pieces<false>(s.piece[0], rest_a, s.piece[1], rest_b, f);
   if (!f.good() || s.piece[0].at != s.piece[0].end) return false;
-  c.sum += a.total + b.total;
+  c.sum += a.total + b.total + rest_a.total + rest_b.total;
   return true;
 }
 
-template <bool Long>
-bool read_segment(fold_carry& c, segment& s, findings& f) {
+template <bool Tiny>
+bool read_segment(fold_carry& c, segment& s) {
   std::uint32_t values[2][piece_values];
   value_list a{values[0]}, b{values[1]};
-  read_pieces<Long>(s.piece[0], a, s.piece[1], b, f);
+  findings f;
+  read_pieces<Tiny>(s.piece[0], a, s.piece[1], b, f);
+  if constexpr (Tiny) read_pieces<false>(s.piece[0], a, s.piece[1], b, f);
   if (!f.good() || s.piece[0].at != s.piece[0].end) return false;
   apply(c, values[0], a.end);
   apply(c, values[1], b.end);
@@ -397,7 +410,7 @@ const unsigned char* read_carefully(sum_carry& c, const unsigned char* q, const 
     if (t.odd != 0 || (t.found & 1) == 0) break;
     d.take(t);
     q += t.length;
-    if (++n % digit_sums::batch == 0) d.settle();
+    if (++n % digit_sums::steps == 0) d.settle();
   }
   d.settle();
   c.sum += d.total;
@@ -421,11 +434,10 @@ const unsigned char* read_carefully(fold_carry& c, const unsigned char* q, const
   return q;
 }
 
-// How the last segments went: whether their integers all fitted
-// read_short, and how many more to read with one cursor after a failure.
+// How the last segments went: how many to read before trying words read
+// whole again after they failed, and with one cursor after two failed.
 struct modes {
-  bool short_first = true;
-  unsigned careful = 0;
+  unsigned long_only = 0, careful = 0;
 };
 
 // Reads from an integer's start up to `limit`; returns where it stopped:
@@ -436,19 +448,16 @@ const unsigned char* read_fast(Carry& c, const unsigned char* at, const unsigned
     const segment s = plan(at, limit);
     if (s.split && m.careful == 0) {
       segment tried = s;
-      findings f;
-      if (m.short_first && read_segment<false>(c, tried, f)) {
+      if (m.long_only == 0 && read_segment<true>(c, tried)) {
         at = tried.piece[1].at;
         continue;
       }
+      m.long_only = m.long_only == 0 ? 64 : m.long_only - 1;
       tried = s;
-      f = {};
-      if (read_segment<true>(c, tried, f)) {
-        m.short_first = f.reach < 8;
+      if (read_segment<false>(c, tried)) {
         at = tried.piece[1].at;
         continue;
       }
-      m.short_first = false;
       m.careful = 8;
     } else if (m.careful != 0) {
       --m.careful;
