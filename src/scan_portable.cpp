@@ -54,11 +54,12 @@ constexpr std::size_t margin = 24, behind = 16;
 // Bit 7 of each byte where the white space after an integer stops: any byte
 // but white space, and commas too once a tab, newline or other control
 // white space has come (commas only go with the spaces right after an
-// integer).
+// integer). Bytes of 0x80 and up stop; the carries from them do not matter.
 [[gnu::always_inline]] inline word stops(word w) {
   const word control = controls(w);
-  const word not_comma = ((w ^ bytes_of(',')) + bytes_of(0x7f)) | w;
-  return non_white_of(w, control) & (not_comma | (0 - control));
+  const word not_space = (w ^ bytes_of(' ')) + bytes_of(0x7f),
+             not_comma = (w ^ bytes_of(',')) + bytes_of(0x7f);
+  return ((not_space & ~control & (not_comma | (0 - control))) | w) & high_bits;
 }
 
 // The lowest set bit 7 of a byte, as 8 * byte + 7; 62 when there is none,
@@ -67,19 +68,15 @@ constexpr std::size_t margin = 24, behind = 16;
   return static_cast<unsigned>(std::countr_zero(m | word{1} << 62));
 }
 
-// What an integer's first byte makes of it: the byte that must be a digit
-// (the first, or the one after a sign), the sign, and where digits start.
-struct start_rule {
-  word digit_at, negative;
-  unsigned first;
-};
-
 // The reads' lookups, in one table, which one register reaches.
 struct lookups {
   // For an integer of d digits, read as the words that end with it: the
   // bytes of its digits in the last word and in the one before.
   word low_digits[16], high_digits[16];
-  start_rule rule[3];
+  // By what an integer's first byte makes of it (none, plus, minus): the
+  // byte that must be a digit (the first, or the one after a sign), the
+  // sign as a mask and as a factor, and where the digits start.
+  word digit_at[3], negative[3], sign[3], first[3];
   unsigned char rule_of[256];
 };
 
@@ -90,23 +87,25 @@ constexpr lookups table = [] {
     t.low_digits[d] = top(std::min(d, 8u));
     t.high_digits[d] = top(d > 8 ? d - 8 : 0);
   }
-  t.rule[0] = {0x80, 0, 0};
-  t.rule[1] = {0x8000, 0, 1};
-  t.rule[2] = {0x8000, ~word{0}, 1};
+  for (unsigned r = 0; r < 3; ++r) {
+    t.digit_at[r] = r == 0 ? 0x80 : 0x8000;
+    t.negative[r] = r == 2 ? ~word{0} : 0;
+    t.sign[r] = r == 2 ? ~word{0} : 1;
+    t.first[r] = r == 0 ? 0 : 1;
+  }
   t.rule_of['+'] = 1;
   t.rule_of['-'] = 2;
   return t;
 }();
 
 // An integer as the words read it: its digit values right-aligned, the
-// last eight in `low` and those before them in `high`, and its sign (all
-// ones for a minus); the bytes from its start to the next integer's. It
-// cannot be trusted if `odd` is not 0 or bit 0 of `found` is.
+// last eight in `low` and those before them in `high`, and its sign (as in
+// the table); the bytes from its start to the next integer's. It cannot be
+// trusted if `odd` is not 0.
 struct token {
-  word low, high, negative;
-  unsigned length;
+  word low, high;
+  unsigned rule, length;
   word odd;
-  unsigned found;
 };
 
 // An integer of up to 14 digits and its sign, then up to 6 bytes of white
@@ -114,16 +113,17 @@ struct token {
 [[gnu::always_inline]] inline token read_long(const unsigned char* q) {
   const word ya = block::load_le64(q) ^ bytes_of('0'), yb = block::load_le64(q + 8) ^ bytes_of('0');
   const word non_digit = non_digits(ya), after = non_digit & ~word{0x80};
-  const start_rule& r = table.rule[table.rule_of[q[0]]];
-  // 8 * end, or an odd number if there is no end within 15 bytes; without
-  // a select, as a branch here would follow the integers' lengths.
-  const unsigned in_a = static_cast<unsigned>(std::countr_zero((after >> 7) | (word{1} << 63)));
-  const unsigned at = in_a + ((0 - (in_a & 1)) & (lowest(non_digits(yb)) - 6));
+  const unsigned rule = table.rule_of[q[0]];
+  // 8 * end + 7, or an even number if there is no end within 15 bytes;
+  // without a select, as a branch here would follow the integers' lengths.
+  const word in_b = 0 - static_cast<word>(after == 0);
+  const unsigned at = static_cast<unsigned>(std::countr_zero(after | word{1} << 63)) +
+                      (static_cast<unsigned>(in_b) & (lowest(non_digits(yb)) + 1));
   const unsigned end = at >> 3, stop = lowest(stops(block::load_le64(q + end)));
-  const unsigned digits = end - r.first;
+  const auto digits = static_cast<unsigned>(end - table.first[rule]);
   const word low = (block::load_le64(q + end - 8) ^ bytes_of('0')) & table.low_digits[digits];
   const word high = (block::load_le64(q + end - 16) ^ bytes_of('0')) & table.high_digits[digits];
-  return {low, high, r.negative, end + (stop >> 3), non_digit & r.digit_at, (at ^ 1) & stop};
+  return {low, high, rule, end + (stop >> 3), (non_digit & table.digit_at[rule]) | (~at & 1) | (~stop & 1)};
 }
 
 // Integers of one or two digits and no sign between white space (no comma),
@@ -133,7 +133,7 @@ struct token {
 struct tiny_word {
   word units, tens, unit_at;
   unsigned length;
-  word odd, found;
+  word odd;
 };
 
 [[gnu::always_inline]] inline tiny_word read_tiny(const unsigned char* q) {
@@ -149,7 +149,7 @@ struct tiny_word {
   // Anything but digits and white space, or three digits in a row.
   const word odd = ((non_white & non_digit) | (ten & (digit << 8))) & before;
   auto nibbles = [](word m) { return (m >> 3) - (m >> 7); };
-  return {y & nibbles(unit), y & nibbles(ten), unit, (last - 7) >> 3, odd, before};
+  return {y & nibbles(unit), y & nibbles(ten), unit, (last - 7) >> 3, odd | (~before & 1)};
 }
 
 // Integers a step reads: one, or with Tiny a word's worth.
@@ -180,14 +180,15 @@ constexpr std::uint32_t weigh(word w) {
 // negative, taken from) words of bytes that start at 0x80, weighed every
 // `steps` integers, while 9 * steps keeps every byte within 0..255.
 struct digit_sums {
+  static constexpr bool shared = true;
   static constexpr unsigned steps = 14;
   static constexpr word bias = bytes_of(0x80);
   word low = bias, high = bias;
   std::uint32_t total = 0;
 
   [[gnu::always_inline]] void take(const token& t) {
-    low += (t.low ^ t.negative) - t.negative;
-    high += (t.high ^ t.negative) - t.negative;
+    low += t.low * table.sign[t.rule];
+    high += t.high * table.sign[t.rule];
   }
   void settle() {
     total += weigh(low) - weigh(bias) + 100000000u * (weigh(high) - weigh(bias));
@@ -197,6 +198,7 @@ struct digit_sums {
 
 // The sum, from words read whole: their units and tens added as bytes.
 struct digit_counts {
+  static constexpr bool shared = true;
   static constexpr unsigned steps = 28;
   word units = 0, tens = 0;
   std::uint32_t total = 0;
@@ -213,12 +215,13 @@ struct digit_counts {
 
 // The fold: each integer's value, in order, for the combiner later.
 struct value_list {
+  static constexpr bool shared = false;
   static constexpr unsigned steps = 16;
   std::uint32_t* end;
 
   [[gnu::always_inline]] void take(const token& t) {
     const std::uint32_t v = block::eight_digits(t.low) + 100000000u * block::eight_digits(t.high);
-    const auto minus = static_cast<std::uint32_t>(t.negative);
+    const auto minus = static_cast<std::uint32_t>(table.negative[t.rule]);
     *end++ = (v ^ minus) - minus;
   }
   // At most three integers end before a word's last start; each value is
@@ -240,10 +243,10 @@ struct cursor {
   const unsigned char* end;
 };
 
-// What the reads of a segment met: `odd` and `found` as in a token.
+// What the reads of a segment met: `odd` as in a token.
 struct findings {
-  word odd = 0, found = 1;
-  bool good() const { return odd == 0 && (found & 1) != 0; }
+  word odd = 0;
+  bool good() const { return odd == 0; }
 };
 
 template <bool Tiny, class Out>
@@ -251,7 +254,6 @@ template <bool Tiny, class Out>
   const auto t = read<Tiny>(q);
   out.take(t);
   f.odd |= t.odd;
-  f.found &= t.found;
   return q + t.length;
 }
 
@@ -266,17 +268,6 @@ template <bool Tiny>
   return static_cast<unsigned>((static_cast<std::size_t>(end - q) + w - 1) / w);
 }
 
-// Settles the outs every Out::steps steps: `left` counts them down.
-template <class Out, class... More>
-[[gnu::always_inline]] inline void count_steps(unsigned& left, unsigned n, Out& out, More&... more) {
-  left -= n;
-  if (left == 0) {
-    out.settle();
-    (more.settle(), ...);
-    left = Out::steps;
-  }
-}
-
 template <bool Tiny, class Out>
 [[gnu::always_inline]] inline const unsigned char* read_alone(const unsigned char* q,
                                                               const unsigned char* end, Out& out,
@@ -284,7 +275,11 @@ template <bool Tiny, class Out>
   for (unsigned left = Out::steps; q < end && f.good();) {
     const unsigned steps = std::min(left, safe_steps<Tiny>(q, end));
     for (unsigned n = steps; n != 0; --n) q = step<Tiny>(q, out, f);
-    count_steps(left, steps, out);
+    left -= steps;
+    if (left == 0) {
+      out.settle();
+      left = Out::steps;
+    }
   }
   out.settle();
   return q;
@@ -292,27 +287,35 @@ template <bool Tiny, class Out>
 
 // Reads both pieces, side by side while both last, until anything odd. A
 // word read whole takes integers up to 7 bytes on, which must start in the
-// same piece: the last bytes of each are read one integer a step.
+// same piece: the last bytes of each are read one integer a step. The sum
+// takes both pieces' integers alike: one Out, settled twice as often.
 template <bool Tiny, class Out>
 void read_pieces(cursor& a, Out& out_a, cursor& b, Out& out_b, findings& found) {
   constexpr std::size_t room = Tiny ? 7 : 0;
+  constexpr unsigned rounds = Out::shared ? Out::steps / 2 : Out::steps;
   const unsigned char *p = a.at, *q = b.at, *const p_end = a.end - room, *const q_end = b.end - room;
   findings f = found;
-  Out x = out_a, y = out_b;
-  for (unsigned left = Out::steps; p < p_end && q < q_end && f.good();) {
+  Out x = out_a, y_own = out_b;
+  Out& y = Out::shared ? x : y_own;
+  for (unsigned left = rounds; p < p_end && q < q_end && f.good();) {
     const unsigned steps = std::min({left, safe_steps<Tiny>(p, p_end), safe_steps<Tiny>(q, q_end)});
     for (unsigned n = steps; n != 0; --n) {
       p = step<Tiny>(p, x, f);
       q = step<Tiny>(q, y, f);
     }
-    count_steps(left, steps, x, y);
+    left -= steps;
+    if (left == 0) {
+      x.settle();
+      if constexpr (!Out::shared) y.settle();
+      left = rounds;
+    }
   }
   x.settle();
   y.settle();
   a.at = read_alone<Tiny>(p, p_end, x, f);
   b.at = read_alone<Tiny>(q, q_end, y, f);
   out_a = x;
-  out_b = y;
+  if constexpr (!Out::shared) out_b = y;
   found = f;
 }
 
@@ -377,14 +380,13 @@ void apply(fold_carry& c, const std::uint32_t* v, const std::uint32_t* end) {
 // leave each piece's last integers to single reads.
 template <bool Tiny>
 bool read_segment(sum_carry& c, segment& s) {
-  using sums = std::conditional_t<Tiny, digit_counts, digit_sums>;
-  sums a, b;
-  digit_sums rest_a, rest_b;
+  std::conditional_t<Tiny, digit_counts, digit_sums> sums;
+  digit_sums rest;
   findings f;
-  read_pieces<Tiny>(s.piece[0], a, s.piece[1], b, f);
-  if constexpr (Tiny) read_pieces<false>(s.piece[0], rest_a, s.piece[1], rest_b, f);
+  read_pieces<Tiny>(s.piece[0], sums, s.piece[1], sums, f);
+  if constexpr (Tiny) read_pieces<false>(s.piece[0], rest, s.piece[1], rest, f);
   if (!f.good() || s.piece[0].at != s.piece[0].end) return false;
-  c.sum += a.total + b.total + rest_a.total + rest_b.total;
+  c.sum += sums.total + rest.total;
   return true;
 }
 
@@ -407,7 +409,7 @@ const unsigned char* read_carefully(sum_carry& c, const unsigned char* q, const 
   digit_sums d;
   for (unsigned n = 0; q < end;) {
     const token t = read_long(q);
-    if (t.odd != 0 || (t.found & 1) == 0) break;
+    if (t.odd != 0) break;
     d.take(t);
     q += t.length;
     if (++n % digit_sums::steps == 0) d.settle();
@@ -422,7 +424,7 @@ const unsigned char* read_carefully(fold_carry& c, const unsigned char* q, const
   value_list v{values};
   while (q < end) {
     const token t = read_long(q);
-    if (t.odd != 0 || (t.found & 1) == 0) break;
+    if (t.odd != 0) break;
     v.take(t);
     q += t.length;
     if (v.end == values + piece_values) {
