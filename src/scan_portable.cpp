@@ -18,6 +18,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "block_plan.h"  // block::load_le64, block::eight_digits
 #include "scan.h"
@@ -30,9 +31,28 @@ using word = std::uint64_t;
 constexpr word bytes_of(unsigned char c) { return 0x0101010101010101u * c; }
 constexpr word high_bits = bytes_of(0x80);
 
+// Where loads of words at any address are slow or trap (RISC-V, unless the
+// compiler is told they are fast), a word is read from the two aligned
+// words around it.
+#if defined(__riscv) && !defined(__riscv_misaligned_fast)
+constexpr bool unaligned_loads = false;
+#else
+constexpr bool unaligned_loads = true;
+#endif
+
 // A read takes up to 24 bytes from an integer's start, and the 16 before the
-// end of its digits; reads keep this far from the chunk's ends.
-constexpr std::size_t margin = 24, behind = 16;
+// end of its digits; reads keep this far from the chunk's ends, with room
+// for the aligned words around them.
+constexpr std::size_t margin = unaligned_loads ? 24 : 32, behind = unaligned_loads ? 16 : 24;
+
+// The eight bytes from q as a little-endian word.
+[[gnu::always_inline]] inline word load(const unsigned char* q) {
+  if constexpr (unaligned_loads) return block::load_le64(q);
+  const auto offset = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(q) & 7);
+  const unsigned char* aligned = std::assume_aligned<8>(q - offset);
+  const word low = block::load_le64(aligned), high = block::load_le64(aligned + 8);
+  return (low >> 8 * offset) | (high << 1 << (63 - 8 * offset));
+}
 
 // Bit 7 of each byte of y = w ^ "00000000" that is not a digit. A byte of
 // 0xba or more may mark the next byte too; it ends the digits before that.
@@ -62,11 +82,43 @@ constexpr std::size_t margin = 24, behind = 16;
   return ((not_space & ~control & (not_comma | (0 - control))) | w) & high_bits;
 }
 
+// Bit scans are an instruction or two on most processors. Where the
+// compiler would call a library routine instead (RISC-V without Zbb), a
+// multiply and a table: de Bruijn's sequence for the lowest set bit, and
+// bit 7 of each byte gathered into one byte for the highest.
+#if defined(__riscv) && !defined(__riscv_zbb)
+constexpr bool native_scans = false;
+#else
+constexpr bool native_scans = true;
+#endif
+
+struct scan_tables {
+  unsigned char low[64], high[256];
+};
+constexpr word de_bruijn = 0x03f79d71b4ca8b09u;
+constexpr scan_tables scans = [] {
+  scan_tables t{};
+  for (unsigned i = 0; i < 64; ++i) t.low[(de_bruijn << i) >> 58] = static_cast<unsigned char>(i);
+  for (unsigned m = 1; m < 256; ++m)
+    t.high[m] = static_cast<unsigned char>(8 * (31 - std::countl_zero(m)) + 7);
+  return t;
+}();
+
+// The place of the lowest set bit of x, which is not 0.
+[[gnu::always_inline]] inline unsigned lowest_bit(word x) {
+  if constexpr (native_scans) return static_cast<unsigned>(std::countr_zero(x));
+  return scans.low[((x & (0 - x)) * de_bruijn) >> 58];
+}
+
+// The place of the highest set bit of m, bit 7 of some byte.
+[[gnu::always_inline]] inline unsigned highest_high_bit(word m) {
+  if constexpr (native_scans) return 63 - static_cast<unsigned>(std::countl_zero(m));
+  return scans.high[((m >> 7) * 0x0102040810204080u) >> 56];
+}
+
 // The lowest set bit 7 of a byte, as 8 * byte + 7; 62 when there is none,
 // or only in byte 7, which no read may take as found.
-[[gnu::always_inline]] inline unsigned lowest(word m) {
-  return static_cast<unsigned>(std::countr_zero(m | word{1} << 62));
-}
+[[gnu::always_inline]] inline unsigned lowest(word m) { return lowest_bit(m | word{1} << 62); }
 
 // The reads' lookups, in one table, which one register reaches.
 struct lookups {
@@ -111,18 +163,18 @@ struct token {
 // An integer of up to 14 digits and its sign, then up to 6 bytes of white
 // space (read from the word after the digits).
 [[gnu::always_inline]] inline token read_long(const unsigned char* q) {
-  const word ya = block::load_le64(q) ^ bytes_of('0'), yb = block::load_le64(q + 8) ^ bytes_of('0');
+  const word ya = load(q) ^ bytes_of('0'), yb = load(q + 8) ^ bytes_of('0');
   const word non_digit = non_digits(ya), after = non_digit & ~word{0x80};
   const unsigned rule = table.rule_of[q[0]];
   // 8 * end + 7, or an even number if there is no end within 15 bytes;
   // without a select, as a branch here would follow the integers' lengths.
   const word in_b = 0 - static_cast<word>(after == 0);
-  const unsigned at = static_cast<unsigned>(std::countr_zero(after | word{1} << 63)) +
-                      (static_cast<unsigned>(in_b) & (lowest(non_digits(yb)) + 1));
-  const unsigned end = at >> 3, stop = lowest(stops(block::load_le64(q + end)));
+  const unsigned at =
+      lowest_bit(after | word{1} << 63) + (static_cast<unsigned>(in_b) & (lowest(non_digits(yb)) + 1));
+  const unsigned end = at >> 3, stop = lowest(stops(load(q + end)));
   const auto digits = static_cast<unsigned>(end - table.first[rule]);
-  const word low = (block::load_le64(q + end - 8) ^ bytes_of('0')) & table.low_digits[digits];
-  const word high = (block::load_le64(q + end - 16) ^ bytes_of('0')) & table.high_digits[digits];
+  const word low = (load(q + end - 8) ^ bytes_of('0')) & table.low_digits[digits];
+  const word high = (load(q + end - 16) ^ bytes_of('0')) & table.high_digits[digits];
   return {low, high, rule, end + (stop >> 3), (non_digit & table.digit_at[rule]) | (~at & 1) | (~stop & 1)};
 }
 
@@ -137,12 +189,12 @@ struct tiny_word {
 };
 
 [[gnu::always_inline]] inline tiny_word read_tiny(const unsigned char* q) {
-  const word w = block::load_le64(q), y = w ^ bytes_of('0');
+  const word w = load(q), y = w ^ bytes_of('0');
   const word non_digit = non_digits(y), non_white = non_white_of(w, controls(w));
   // Starts: bytes that are not white space after one that is. The last
   // one's place is 8 * byte + 7, or 7 when there is none (then no progress).
   const word starts = non_white & ~(non_white << 8) & ~word{0x80};
-  const unsigned last = 63 - static_cast<unsigned>(std::countl_zero(starts | 0x80));
+  const unsigned last = highest_high_bit(starts | 0x80);
   const word before = (word{1} << (last - 7)) - 1;
   const word digit = non_digit ^ high_bits, unit = digit & (non_digit >> 8) & before;
   const word ten = digit & (digit >> 8) & before;
@@ -332,10 +384,10 @@ constexpr std::size_t piece_bytes = 192, newline_window = 128;
 // words may be read up to `margin` bytes past it.
 const unsigned char* find_newline(const unsigned char* q, const unsigned char* limit) {
   for (const unsigned char* to = std::min(q + newline_window, limit); q < to; q += 8) {
-    const word x = block::load_le64(q) ^ bytes_of('\n');
+    const word x = load(q) ^ bytes_of('\n');
     const word hit = (x - bytes_of(1)) & ~x & high_bits;
     if (hit != 0) {
-      const unsigned char* nl = q + std::countr_zero(hit) / 8;
+      const unsigned char* nl = q + lowest_bit(hit) / 8;
       return nl < to ? nl : nullptr;
     }
   }
@@ -478,28 +530,43 @@ chunk_result exact(fold_carry& c, const unsigned char* p, std::size_t n, bool eo
   return fold_scalar(c, p, n, eof);
 }
 
+// The bytes for the byte-at-a-time scanner where the words cannot go on:
+// to the end of the integer under way or at hand, and one more.
+std::size_t to_integer_end(const unsigned char* q, const unsigned char* limit) {
+  const unsigned char* e = q + (*q == '+' || *q == '-');
+  while (e < limit && static_cast<unsigned char>(*e - '0') < 10) ++e;
+  return static_cast<std::size_t>(std::min(e + 1, limit) - q);
+}
+
 template <class Carry>
 chunk_result scan(Carry& c, const unsigned char* p, std::size_t n, bool eof) {
   if (c.state.at == phase::ended) return {n, true};
   const unsigned char* at = p;
   const unsigned char* const limit = n > margin ? p + n - margin : p;
   modes m;
-  bool by_bytes = c.state.at != phase::blank;
+  bool stuck = false;  // at an integer the words cannot read
   while (at < limit) {
-    // Byte by byte until white space before an integer again, and over the
-    // chunk's first bytes, as the words read behind an integer's start.
-    if (by_bytes || at < p + behind) {
-      const std::size_t want = by_bytes ? 64 : static_cast<std::size_t>(p + behind - at);
+    if (c.state.at == phase::separator) {
+      // The spaces and commas after an integer, as the scanner takes them.
+      while (at < limit && (*at == ' ' || *at == ',')) ++at;
+      if (at == limit) break;
+      c.state.at = phase::blank;
+    }
+    // Byte by byte too over the chunk's first bytes, as the words read
+    // behind an integer's start.
+    if (stuck || c.state.at != phase::blank || at < p + behind) {
+      const std::size_t want =
+          at < p + behind ? static_cast<std::size_t>(p + behind - at) : to_integer_end(at, limit);
       const std::size_t piece = std::min(want, static_cast<std::size_t>(limit - at));
       if (exact(c, at, piece, false).ended) return {n, true};
       at += piece;
-      by_bytes = c.state.at != phase::blank;
+      stuck = false;
       continue;
     }
     at = skip_white(at, limit);
     if (at == limit) break;
     at = read_fast(c, at, limit, m);
-    by_bytes = at < limit;
+    stuck = at < limit;
   }
   return {n, exact(c, at, static_cast<std::size_t>(p + n - at), eof).ended};
 }
