@@ -1,23 +1,23 @@
 // The word-at-a-time kernel, in plain C++ for any 64-bit CPU, little- or
 // big-endian. It reads integer by integer: at an integer's start, 64-bit
-// words give masks of byte classes (bit 7 of each byte), the integer ends at
+// words give masks of byte classes (bit 7 of each byte); the integer ends at
 // the first non-digit, the white space after it stops at the first set bit
-// of another mask, and the words that end with its digits give their values.
-// Where integers are of one or two digits between white space only, a word
-// is read whole instead, all the integers before the last start in it.
+// of another mask, and the words that end with its digits give its value.
+// Where integers have one or two digits and only white space between them,
+// a word is read whole instead: every integer before the last start in it.
 //
 // A chunk is cut into segments of two pieces, the second starting after a
 // newline, where the format is back to "before an integer"; two cursors read
-// them side by side, as one integer's start depends on the one before. What
-// the words cannot read for sure (an integer of more than 14 digits, long
-// runs of white space, any byte that ends the list) is noted, and the
-// segment is read again by one cursor that hands such places to the
-// byte-at-a-time scanner. The chunk's first and last bytes go to it too.
+// them side by side, as each integer's start depends on the one before. A
+// segment with anything the words cannot read for sure (more than 14
+// digits, long white space, a byte that ends the list) goes to the
+// byte-at-a-time scanner, as do the chunk's first and last bytes.
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "block_plan.h"  // block::load_le64, block::eight_digits
@@ -32,17 +32,23 @@ constexpr word bytes_of(unsigned char c) { return 0x0101010101010101u * c; }
 constexpr word high_bits = bytes_of(0x80);
 
 // Where loads of words at any address are slow or trap (RISC-V, unless the
-// compiler is told they are fast), a word is read from the two aligned
-// words around it.
+// compiler is told they are fast), a word comes from the two aligned words
+// around it; where bit scans would be library calls (RISC-V without Zbb),
+// they are a multiply and a table.
 #if defined(__riscv) && !defined(__riscv_misaligned_fast)
 constexpr bool unaligned_loads = false;
 #else
 constexpr bool unaligned_loads = true;
 #endif
+#if defined(__riscv) && !defined(__riscv_zbb)
+constexpr bool native_scans = false;
+#else
+constexpr bool native_scans = true;
+#endif
 
-// A read takes up to 24 bytes from an integer's start, and the 16 before the
-// end of its digits; reads keep this far from the chunk's ends, with room
-// for the aligned words around them.
+// A read takes up to 24 bytes from an integer's start and the 16 before the
+// end of its digits (and the aligned words around them): reads keep this
+// far from the chunk's ends.
 constexpr std::size_t margin = unaligned_loads ? 24 : 32, behind = unaligned_loads ? 16 : 24;
 
 // The eight bytes from q as a little-endian word.
@@ -54,72 +60,6 @@ constexpr std::size_t margin = unaligned_loads ? 24 : 32, behind = unaligned_loa
   return (low >> 8 * offset) | (high << 1 << (63 - 8 * offset));
 }
 
-// Bit 7 of each byte of y = w ^ "00000000" that is not a digit. A byte of
-// 0xba or more may mark the next byte too; it ends the digits before that.
-[[gnu::always_inline]] inline word non_digits(word y) { return ((y + bytes_of(0x76)) | y) & high_bits; }
-
-// Bit 7 of each byte 0x09 to 0x0d: tab, newline, vertical tab, form feed,
-// carriage return (none for bytes of 0x80 and up).
-[[gnu::always_inline]] inline word controls(word w) {
-  return (w + bytes_of(0x80 - '\t')) & ~(w + bytes_of(0x80 - '\r' - 1)) & high_bits;
-}
-
-// Bit 7 of each byte that is not white space. Bytes of 0x80 and up are
-// not, and their carries may mark the byte after them, which does not
-// matter past them.
-[[gnu::always_inline]] inline word non_white_of(word w, word control) {
-  return (((w ^ bytes_of(' ')) + bytes_of(0x7f)) | w) & ~control & high_bits;
-}
-
-// Bit 7 of each byte where the white space after an integer stops: any byte
-// but white space, and commas too once a tab, newline or other control
-// white space has come (commas only go with the spaces right after an
-// integer). Bytes of 0x80 and up stop; the carries from them do not matter.
-[[gnu::always_inline]] inline word stops(word w) {
-  const word control = controls(w);
-  const word not_space = (w ^ bytes_of(' ')) + bytes_of(0x7f),
-             not_comma = (w ^ bytes_of(',')) + bytes_of(0x7f);
-  return ((not_space & ~control & (not_comma | (0 - control))) | w) & high_bits;
-}
-
-// Bit scans are an instruction or two on most processors. Where the
-// compiler would call a library routine instead (RISC-V without Zbb), a
-// multiply and a table: de Bruijn's sequence for the lowest set bit, and
-// bit 7 of each byte gathered into one byte for the highest.
-#if defined(__riscv) && !defined(__riscv_zbb)
-constexpr bool native_scans = false;
-#else
-constexpr bool native_scans = true;
-#endif
-
-struct scan_tables {
-  unsigned char low[64], high[256];
-};
-constexpr word de_bruijn = 0x03f79d71b4ca8b09u;
-constexpr scan_tables scans = [] {
-  scan_tables t{};
-  for (unsigned i = 0; i < 64; ++i) t.low[(de_bruijn << i) >> 58] = static_cast<unsigned char>(i);
-  for (unsigned m = 1; m < 256; ++m)
-    t.high[m] = static_cast<unsigned char>(8 * (31 - std::countl_zero(m)) + 7);
-  return t;
-}();
-
-// The place of the lowest set bit of x, which is not 0.
-[[gnu::always_inline]] inline unsigned lowest_bit(word x) {
-  if constexpr (native_scans) return static_cast<unsigned>(std::countr_zero(x));
-  return scans.low[((x & (0 - x)) * de_bruijn) >> 58];
-}
-
-// The place of the highest set bit of m, bit 7 of some byte.
-[[gnu::always_inline]] inline unsigned highest_high_bit(word m) {
-  if constexpr (native_scans) return 63 - static_cast<unsigned>(std::countl_zero(m));
-  return scans.high[((m >> 7) * 0x0102040810204080u) >> 56];
-}
-
-// The lowest set bit 7 of a byte, as 8 * byte + 7; 62 when there is none,
-// or only in byte 7, which no read may take as found.
-[[gnu::always_inline]] inline unsigned lowest(word m) { return lowest_bit(m | word{1} << 62); }
-
 // The reads' lookups, in one table, which one register reaches.
 struct lookups {
   // For an integer of d digits, read as the words that end with it: the
@@ -130,7 +70,12 @@ struct lookups {
   // sign as a mask and as a factor, and where the digits start.
   word digit_at[3], negative[3], sign[3], first[3];
   unsigned char rule_of[256];
+  // Bit scans without the instructions: the lowest set bit by de Bruijn's
+  // sequence, the highest bit 7 of a byte by those bits gathered in a byte.
+  unsigned char lowest[64], highest[256];
 };
+
+constexpr word de_bruijn = 0x03f79d71b4ca8b09u;
 
 constexpr lookups table = [] {
   lookups t{};
@@ -147,12 +92,58 @@ constexpr lookups table = [] {
   }
   t.rule_of['+'] = 1;
   t.rule_of['-'] = 2;
+  for (unsigned i = 0; i < 64; ++i) t.lowest[(de_bruijn << i) >> 58] = static_cast<unsigned char>(i);
+  for (unsigned m = 1; m < 256; ++m)
+    t.highest[m] = static_cast<unsigned char>(8 * (31 - std::countl_zero(m)) + 7);
   return t;
 }();
 
+// The place of the lowest set bit of x, which is not 0.
+[[gnu::always_inline]] inline unsigned lowest_bit(word x) {
+  if constexpr (native_scans) return static_cast<unsigned>(std::countr_zero(x));
+  return table.lowest[((x & (0 - x)) * de_bruijn) >> 58];
+}
+
+// The place of the highest set bit of m, which has only bits 7 of bytes.
+[[gnu::always_inline]] inline unsigned highest_bit(word m) {
+  if constexpr (native_scans) return 63 - static_cast<unsigned>(std::countl_zero(m));
+  return table.highest[((m >> 7) * 0x0102040810204080u) >> 56];
+}
+
+// The lowest set bit 7 of a byte, as 8 * byte + 7; 62 when there is none,
+// or only in byte 7, which no read takes as found.
+[[gnu::always_inline]] inline unsigned lowest(word m) { return lowest_bit(m | word{1} << 62); }
+
+// Bit 7 of each byte of y = w ^ "00000000" that is not a digit. A byte of
+// 0xba or more may mark the next byte too; it ends the digits before that.
+[[gnu::always_inline]] inline word non_digits(word y) { return ((y + bytes_of(0x76)) | y) & high_bits; }
+
+// Bit 7 of each byte 0x09 to 0x0d: tab, newline, vertical tab, form feed,
+// carriage return (none for bytes of 0x80 and up).
+[[gnu::always_inline]] inline word controls(word w) {
+  return (w + bytes_of(0x80 - '\t')) & ~(w + bytes_of(0x80 - '\r' - 1)) & high_bits;
+}
+
+// Bit 7 of each byte that is not white space. Bytes of 0x80 and up are
+// not; their carries may mark the byte after them, which matters no more.
+[[gnu::always_inline]] inline word non_white(word w) {
+  return (((w ^ bytes_of(' ')) + bytes_of(0x7f)) | w) & ~controls(w) & high_bits;
+}
+
+// Bit 7 of each byte where the white space after an integer stops: any byte
+// but white space, and commas too once a tab, newline or other control
+// white space has come (commas go only with the spaces right after an
+// integer).
+[[gnu::always_inline]] inline word stops(word w) {
+  const word control = controls(w);
+  const word not_space = (w ^ bytes_of(' ')) + bytes_of(0x7f),
+             not_comma = (w ^ bytes_of(',')) + bytes_of(0x7f);
+  return ((not_space & ~control & (not_comma | (0 - control))) | w) & high_bits;
+}
+
 // An integer as the words read it: its digit values right-aligned, the
-// last eight in `low` and those before them in `high`, and its sign (as in
-// the table); the bytes from its start to the next integer's. It cannot be
+// last eight in `low` and those before them in `high`, and its rule in the
+// table; the bytes from its start to the next integer's. It cannot be
 // trusted if `odd` is not 0.
 struct token {
   word low, high;
@@ -161,10 +152,10 @@ struct token {
 };
 
 // An integer of up to 14 digits and its sign, then up to 6 bytes of white
-// space (read from the word after the digits).
+// space (in the word after the digits).
 [[gnu::always_inline]] inline token read_long(const unsigned char* q) {
   const word ya = load(q) ^ bytes_of('0'), yb = load(q + 8) ^ bytes_of('0');
-  const word non_digit = non_digits(ya), after = non_digit & ~word{0x80};
+  const word non_digit = non_digits(ya), after = non_digit & ~word{0xff};
   const unsigned rule = table.rule_of[q[0]];
   // 8 * end + 7, or an even number if there is no end within 15 bytes;
   // without a select, as a branch here would follow the integers' lengths.
@@ -190,27 +181,18 @@ struct tiny_word {
 
 [[gnu::always_inline]] inline tiny_word read_tiny(const unsigned char* q) {
   const word w = load(q), y = w ^ bytes_of('0');
-  const word non_digit = non_digits(y), non_white = non_white_of(w, controls(w));
+  const word non_digit = non_digits(y), not_white = non_white(w);
   // Starts: bytes that are not white space after one that is. The last
-  // one's place is 8 * byte + 7, or 7 when there is none (then no progress).
-  const word starts = non_white & ~(non_white << 8) & ~word{0x80};
-  const unsigned last = highest_high_bit(starts | 0x80);
+  // one's place is 8 * byte + 7, or 7 when there is none (no progress).
+  const word starts = not_white & ~(not_white << 8) & ~word{0xff};
+  const unsigned last = highest_bit(starts | 0x80);
   const word before = (word{1} << (last - 7)) - 1;
   const word digit = non_digit ^ high_bits, unit = digit & (non_digit >> 8) & before;
   const word ten = digit & (digit >> 8) & before;
   // Anything but digits and white space, or three digits in a row.
-  const word odd = ((non_white & non_digit) | (ten & (digit << 8))) & before;
+  const word odd = ((not_white & non_digit) | (ten & (digit << 8))) & before;
   auto nibbles = [](word m) { return (m >> 3) - (m >> 7); };
   return {y & nibbles(unit), y & nibbles(ten), unit, (last - 7) >> 3, odd | (~before & 1)};
-}
-
-// Integers a step reads: one, or with Tiny a word's worth.
-template <bool Tiny>
-[[gnu::always_inline]] inline auto read(const unsigned char* q) {
-  if constexpr (Tiny)
-    return read_tiny(q);
-  else
-    return read_long(q);
 }
 
 // The sum of a word's bytes (each up to 252).
@@ -228,44 +210,34 @@ constexpr std::uint32_t weigh(word w) {
   return static_cast<std::uint32_t>(w) * 10000 + static_cast<std::uint32_t>(w >> 32);
 }
 
-// The sum, from integers read one at a time: their digits added to (or, if
-// negative, taken from) words of bytes that start at 0x80, weighed every
-// `steps` integers, while 9 * steps keeps every byte within 0..255.
+// The sum, for both pieces at once. Integers read one at a time: their
+// digits added to (or, if negative, taken from) words of bytes that start
+// at 0x80; words read whole: their units and tens added as bytes. Weighed
+// every `steps` reads, while every byte stays within 0..255.
 struct digit_sums {
   static constexpr bool shared = true;
   static constexpr unsigned steps = 14;
   static constexpr word bias = bytes_of(0x80);
-  word low = bias, high = bias;
+  word low = bias, high = bias, units = 0, tens = 0;
   std::uint32_t total = 0;
 
   [[gnu::always_inline]] void take(const token& t) {
     low += t.low * table.sign[t.rule];
     high += t.high * table.sign[t.rule];
   }
-  void settle() {
-    total += weigh(low) - weigh(bias) + 100000000u * (weigh(high) - weigh(bias));
-    low = high = bias;
-  }
-};
-
-// The sum, from words read whole: their units and tens added as bytes.
-struct digit_counts {
-  static constexpr bool shared = true;
-  static constexpr unsigned steps = 28;
-  word units = 0, tens = 0;
-  std::uint32_t total = 0;
-
   [[gnu::always_inline]] void take(const tiny_word& t) {
     units += t.units;
     tens += t.tens;
   }
   void settle() {
+    total += weigh(low) - weigh(bias) + 100000000u * (weigh(high) - weigh(bias));
     total += byte_total(units) + 10 * byte_total(tens);
+    low = high = bias;
     units = tens = 0;
   }
 };
 
-// The fold: each integer's value, in order, for the combiner later.
+// The fold: each piece's values, in order, for the combiner afterwards.
 struct value_list {
   static constexpr bool shared = false;
   static constexpr unsigned steps = 16;
@@ -287,73 +259,72 @@ struct value_list {
   void settle() {}
 };
 
-// The largest number of values a step may leave.
-constexpr unsigned most_values = 3;
+// One step of a cursor: an integer, or with Tiny a word's worth. `odd`
+// gathers what cannot be trusted.
+template <bool Tiny, class Out>
+[[gnu::always_inline]] inline const unsigned char* step(const unsigned char* q, Out& out, word& odd) {
+  const auto t = [q] {
+    if constexpr (Tiny)
+      return read_tiny(q);
+    else
+      return read_long(q);
+  }();
+  out.take(t);
+  odd |= t.odd;
+  return q + t.length;
+}
+
+// Steps may run with no check of where the cursors are while none can pass
+// its end: the most a step moves on is 7 bytes whole, 22 otherwise.
+template <bool Tiny>
+[[gnu::always_inline]] inline unsigned safe_steps(const unsigned char* q, const unsigned char* end) {
+  constexpr std::size_t widest = Tiny ? 7 : 22;
+  return static_cast<unsigned>((static_cast<std::size_t>(end - q) + widest - 1) / widest);
+}
+
+template <bool Tiny, class Out>
+[[gnu::always_inline]] inline const unsigned char* read_alone(const unsigned char* q,
+                                                              const unsigned char* end, Out& out, word& odd) {
+  while (q < end && odd == 0) {
+    for (unsigned n = std::min(Out::steps, safe_steps<Tiny>(q, end)); n != 0; --n)
+      q = step<Tiny>(q, out, odd);
+    out.settle();
+  }
+  return q;
+}
 
 struct cursor {
   const unsigned char* at;
   const unsigned char* end;
 };
 
-// What the reads of a segment met: `odd` as in a token.
-struct findings {
-  word odd = 0;
-  bool good() const { return odd == 0; }
+// A stretch read as two pieces when a newline splits it: piece 0 ends where
+// piece 1's first integer starts. Else piece 1 is empty.
+struct segment {
+  cursor piece[2];
+  bool split;
+  const unsigned char* next() const { return piece[split].at; }
+  bool good(word odd) const { return odd == 0 && (!split || piece[0].at == piece[0].end); }
 };
-
-template <bool Tiny, class Out>
-[[gnu::always_inline]] inline const unsigned char* step(const unsigned char* q, Out& out, findings& f) {
-  const auto t = read<Tiny>(q);
-  out.take(t);
-  f.odd |= t.odd;
-  return q + t.length;
-}
-
-// The most bytes a step moves on (odd ones included), so that a number of
-// steps may run with no check of where the cursors are.
-template <bool Tiny>
-constexpr std::size_t widest_step = Tiny ? 7 : 22;
-
-template <bool Tiny>
-[[gnu::always_inline]] inline unsigned safe_steps(const unsigned char* q, const unsigned char* end) {
-  constexpr std::size_t w = widest_step<Tiny>;
-  return static_cast<unsigned>((static_cast<std::size_t>(end - q) + w - 1) / w);
-}
-
-template <bool Tiny, class Out>
-[[gnu::always_inline]] inline const unsigned char* read_alone(const unsigned char* q,
-                                                              const unsigned char* end, Out& out,
-                                                              findings& f) {
-  for (unsigned left = Out::steps; q < end && f.good();) {
-    const unsigned steps = std::min(left, safe_steps<Tiny>(q, end));
-    for (unsigned n = steps; n != 0; --n) q = step<Tiny>(q, out, f);
-    left -= steps;
-    if (left == 0) {
-      out.settle();
-      left = Out::steps;
-    }
-  }
-  out.settle();
-  return q;
-}
 
 // Reads both pieces, side by side while both last, until anything odd. A
 // word read whole takes integers up to 7 bytes on, which must start in the
 // same piece: the last bytes of each are read one integer a step. The sum
 // takes both pieces' integers alike: one Out, settled twice as often.
 template <bool Tiny, class Out>
-void read_pieces(cursor& a, Out& out_a, cursor& b, Out& out_b, findings& found) {
+void read_pieces(segment& s, Out& out_a, Out& out_b, word& odd) {
   constexpr std::size_t room = Tiny ? 7 : 0;
   constexpr unsigned rounds = Out::shared ? Out::steps / 2 : Out::steps;
+  cursor &a = s.piece[0], &b = s.piece[1];
   const unsigned char *p = a.at, *q = b.at, *const p_end = a.end - room, *const q_end = b.end - room;
-  findings f = found;
+  word bad = odd;
   Out x = out_a, y_own = out_b;
   Out& y = Out::shared ? x : y_own;
-  for (unsigned left = rounds; p < p_end && q < q_end && f.good();) {
+  for (unsigned left = rounds; p < p_end && q < q_end && bad == 0;) {
     const unsigned steps = std::min({left, safe_steps<Tiny>(p, p_end), safe_steps<Tiny>(q, q_end)});
     for (unsigned n = steps; n != 0; --n) {
-      p = step<Tiny>(p, x, f);
-      q = step<Tiny>(q, y, f);
+      p = step<Tiny>(p, x, bad);
+      q = step<Tiny>(q, y, bad);
     }
     left -= steps;
     if (left == 0) {
@@ -363,61 +334,36 @@ void read_pieces(cursor& a, Out& out_a, cursor& b, Out& out_b, findings& found) 
     }
   }
   x.settle();
-  y.settle();
-  a.at = read_alone<Tiny>(p, p_end, x, f);
-  b.at = read_alone<Tiny>(q, q_end, y, f);
+  if constexpr (!Out::shared) y.settle();
+  a.at = read_alone<Tiny>(p, p_end, x, bad);
+  b.at = read_alone<Tiny>(q, q_end, y, bad);
   out_a = x;
   if constexpr (!Out::shared) out_b = y;
-  found = f;
+  odd = bad;
 }
 
 bool is_white(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
 
-const unsigned char* skip_white(const unsigned char* q, const unsigned char* limit) {
-  while (q < limit && is_white(*q)) ++q;
-  return q;
-}
-
 constexpr std::size_t piece_bytes = 192, newline_window = 128;
-
-// The first newline in [q, q + newline_window), if any before `limit`;
-// words may be read up to `margin` bytes past it.
-const unsigned char* find_newline(const unsigned char* q, const unsigned char* limit) {
-  for (const unsigned char* to = std::min(q + newline_window, limit); q < to; q += 8) {
-    const word x = load(q) ^ bytes_of('\n');
-    const word hit = (x - bytes_of(1)) & ~x & high_bits;
-    if (hit != 0) {
-      const unsigned char* nl = q + lowest_bit(hit) / 8;
-      return nl < to ? nl : nullptr;
-    }
-  }
-  return nullptr;
-}
-
-// A stretch read as two pieces when a newline splits it: piece 0 ends where
-// piece 1's first integer starts.
-struct segment {
-  cursor piece[2];
-  bool split;
-};
 
 segment plan(const unsigned char* at, const unsigned char* limit) {
   const std::size_t piece = std::min<std::size_t>(piece_bytes, static_cast<std::size_t>(limit - at) / 2);
-  if (piece >= 32) {
-    if (const unsigned char* nl = find_newline(at + piece, limit)) {
-      const unsigned char* second = skip_white(nl + 1, limit);
-      // Pieces of about the same length, so that the cursors finish together.
-      const std::size_t length = std::min<std::size_t>(second - at, piece_bytes + newline_window);
-      if (second < limit) return {{{at, second}, {second, std::min(second + length, limit)}}, true};
-    }
+  const unsigned char* nl = static_cast<const unsigned char*>(
+      std::memchr(at + piece, '\n', std::min<std::size_t>(newline_window, limit - (at + piece))));
+  if (piece >= 32 && nl != nullptr) {
+    const unsigned char* second = nl + 1;
+    while (second < limit && is_white(*second)) ++second;
+    // Pieces of about the same length, so that the cursors finish together.
+    const std::size_t length = std::min<std::size_t>(second - at, piece_bytes + newline_window);
+    if (second < limit) return {{{at, second}, {second, std::min(second + length, limit)}}, true};
   }
   const unsigned char* end = std::min(at + 2 * piece_bytes, limit);
   return {{{at, end}, {end, end}}, false};
 }
 
-// Values a piece may leave for the combiner: one a byte at most while
-// nothing odd is met, and what the checks between batches let through.
-constexpr std::size_t piece_values = piece_bytes + newline_window + 2 * value_list::steps * most_values;
+// Values a piece may leave: one a byte at most while nothing is odd, and
+// what the steps between checks let through.
+constexpr std::size_t piece_values = piece_bytes + newline_window + 2 * value_list::steps * 3;
 
 void apply(fold_carry& c, const std::uint32_t* v, const std::uint32_t* end) {
   if (v == end) return;
@@ -432,13 +378,12 @@ void apply(fold_carry& c, const std::uint32_t* v, const std::uint32_t* end) {
 // leave each piece's last integers to single reads.
 template <bool Tiny>
 bool read_segment(sum_carry& c, segment& s) {
-  std::conditional_t<Tiny, digit_counts, digit_sums> sums;
-  digit_sums rest;
-  findings f;
-  read_pieces<Tiny>(s.piece[0], sums, s.piece[1], sums, f);
-  if constexpr (Tiny) read_pieces<false>(s.piece[0], rest, s.piece[1], rest, f);
-  if (!f.good() || s.piece[0].at != s.piece[0].end) return false;
-  c.sum += sums.total + rest.total;
+  digit_sums sums;
+  word odd = 0;
+  read_pieces<Tiny>(s, sums, sums, odd);
+  if constexpr (Tiny) read_pieces<false>(s, sums, sums, odd);
+  if (!s.good(odd)) return false;
+  c.sum += sums.total;
   return true;
 }
 
@@ -446,79 +391,36 @@ template <bool Tiny>
 bool read_segment(fold_carry& c, segment& s) {
   std::uint32_t values[2][piece_values];
   value_list a{values[0]}, b{values[1]};
-  findings f;
-  read_pieces<Tiny>(s.piece[0], a, s.piece[1], b, f);
-  if constexpr (Tiny) read_pieces<false>(s.piece[0], a, s.piece[1], b, f);
-  if (!f.good() || s.piece[0].at != s.piece[0].end) return false;
+  word odd = 0;
+  read_pieces<Tiny>(s, a, b, odd);
+  if constexpr (Tiny) read_pieces<false>(s, a, b, odd);
+  if (!s.good(odd)) return false;
   apply(c, values[0], a.end);
   apply(c, values[1], b.end);
   return true;
 }
 
-// One cursor up to `end`, stopping at the first integer the words cannot
-// read for sure; what it took is in the carry.
-const unsigned char* read_carefully(sum_carry& c, const unsigned char* q, const unsigned char* end) {
-  digit_sums d;
-  for (unsigned n = 0; q < end;) {
-    const token t = read_long(q);
-    if (t.odd != 0) break;
-    d.take(t);
-    q += t.length;
-    if (++n % digit_sums::steps == 0) d.settle();
-  }
-  d.settle();
-  c.sum += d.total;
-  return q;
-}
-
-const unsigned char* read_carefully(fold_carry& c, const unsigned char* q, const unsigned char* end) {
-  std::uint32_t values[piece_values];
-  value_list v{values};
-  while (q < end) {
-    const token t = read_long(q);
-    if (t.odd != 0) break;
-    v.take(t);
-    q += t.length;
-    if (v.end == values + piece_values) {
-      apply(c, values, v.end);
-      v.end = values;
-    }
-  }
-  apply(c, values, v.end);
-  return q;
-}
-
-// How the last segments went: how many to read before trying words read
-// whole again after they failed, and with one cursor after two failed.
-struct modes {
-  unsigned long_only = 0, careful = 0;
-};
-
-// Reads from an integer's start up to `limit`; returns where it stopped:
-// past `limit`, or at an integer the byte-at-a-time scanner must take.
+// Reads segments from an integer's start up to `limit`, words read whole
+// first unless that failed in the last 64; returns where it stopped: at or
+// past `limit`, or at a segment the byte-at-a-time scanner must read up to
+// `rest`.
 template <class Carry>
-const unsigned char* read_fast(Carry& c, const unsigned char* at, const unsigned char* limit, modes& m) {
+const unsigned char* read_fast(Carry& c, const unsigned char* at, const unsigned char* limit,
+                               unsigned& long_only, const unsigned char*& rest) {
   while (at < limit) {
     const segment s = plan(at, limit);
-    if (s.split && m.careful == 0) {
-      segment tried = s;
-      if (m.long_only == 0 && read_segment<true>(c, tried)) {
-        at = tried.piece[1].at;
-        continue;
-      }
-      m.long_only = m.long_only == 0 ? 64 : m.long_only - 1;
-      tried = s;
-      if (read_segment<false>(c, tried)) {
-        at = tried.piece[1].at;
-        continue;
-      }
-      m.careful = 8;
-    } else if (m.careful != 0) {
-      --m.careful;
+    segment tried = s;
+    if (long_only == 0 && read_segment<true>(c, tried)) {
+      at = tried.next();
+      continue;
     }
-    const unsigned char* end = s.piece[1].end;
-    at = read_carefully(c, at, end);
-    if (at < end) break;
+    long_only = long_only == 0 ? 64 : long_only - 1;
+    tried = s;
+    if (!read_segment<false>(c, tried)) {
+      rest = s.piece[1].end;
+      break;
+    }
+    at = tried.next();
   }
   return at;
 }
@@ -530,21 +432,12 @@ chunk_result exact(fold_carry& c, const unsigned char* p, std::size_t n, bool eo
   return fold_scalar(c, p, n, eof);
 }
 
-// The bytes for the byte-at-a-time scanner where the words cannot go on:
-// to the end of the integer under way or at hand, and one more.
-std::size_t to_integer_end(const unsigned char* q, const unsigned char* limit) {
-  const unsigned char* e = q + (*q == '+' || *q == '-');
-  while (e < limit && static_cast<unsigned char>(*e - '0') < 10) ++e;
-  return static_cast<std::size_t>(std::min(e + 1, limit) - q);
-}
-
 template <class Carry>
 chunk_result scan(Carry& c, const unsigned char* p, std::size_t n, bool eof) {
   if (c.state.at == phase::ended) return {n, true};
-  const unsigned char* at = p;
-  const unsigned char* const limit = n > margin ? p + n - margin : p;
-  modes m;
-  bool stuck = false;  // at an integer the words cannot read
+  const unsigned char *at = p, *const limit = n > margin ? p + n - margin : p;
+  const unsigned char* rest = p + behind;  // byte by byte up to here
+  unsigned long_only = 0;
   while (at < limit) {
     if (c.state.at == phase::separator) {
       // The spaces and commas after an integer, as the scanner takes them.
@@ -552,21 +445,17 @@ chunk_result scan(Carry& c, const unsigned char* p, std::size_t n, bool eof) {
       if (at == limit) break;
       c.state.at = phase::blank;
     }
-    // Byte by byte too over the chunk's first bytes, as the words read
-    // behind an integer's start.
-    if (stuck || c.state.at != phase::blank || at < p + behind) {
-      const std::size_t want =
-          at < p + behind ? static_cast<std::size_t>(p + behind - at) : to_integer_end(at, limit);
-      const std::size_t piece = std::min(want, static_cast<std::size_t>(limit - at));
-      if (exact(c, at, piece, false).ended) return {n, true};
-      at += piece;
-      stuck = false;
+    // Byte by byte up to `rest`, or to the end of the integer under way.
+    if (at < rest || c.state.at != phase::blank) {
+      const unsigned char* to = at < rest ? rest : at + (*at == '+' || *at == '-');
+      while (at >= rest && to < limit && static_cast<unsigned char>(*to - '0') < 10) ++to;
+      to = std::min(std::max(to, at + 1), limit);
+      if (exact(c, at, static_cast<std::size_t>(to - at), false).ended) return {n, true};
+      at = to;
       continue;
     }
-    at = skip_white(at, limit);
-    if (at == limit) break;
-    at = read_fast(c, at, limit, m);
-    stuck = at < limit;
+    while (at < limit && is_white(*at)) ++at;
+    if (at < limit) at = read_fast(c, at, limit, long_only, rest);
   }
   return {n, exact(c, at, static_cast<std::size_t>(p + n - at), eof).ended};
 }
