@@ -71,8 +71,8 @@ constexpr lookups table = [] {
   t.negative = {0, 0, ~word{0}};
   t.sign = {1, 1, ~word{0}};
   t.first = {0, 1, 1};
-  t.rule_of['+'] = 1;
-  t.rule_of['-'] = 2;
+  t.rule_of[unsigned{'+'}] = 1;
+  t.rule_of[unsigned{'-'}] = 2;
   for (unsigned i = 0; i < 64; ++i) t.lowest[(de_bruijn << i) >> 58] = static_cast<unsigned char>(i);
   for (unsigned m = 1; m < 256; ++m)
     t.highest[m] = static_cast<unsigned char>(8 * (31 - std::countl_zero(m)) + 7);
