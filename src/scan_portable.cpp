@@ -262,7 +262,7 @@ struct segment {
 // integers up to 7 bytes on, in the same piece: a piece's last bytes are read
 // an integer a step. The sum takes both pieces in one Out, settled as often.
 template <bool Tiny, class Out>
-void read_pieces(segment& s, Out& out_a, Out& out_b, word& odd) {
+word read_pieces(segment& s, Out& out_a, Out& out_b, word odd = 0) {
   constexpr std::size_t room = Tiny ? 7 : 0;
   constexpr unsigned rounds = Out::shared ? Out::steps / 2 : Out::steps;
   bytes p = s.at[0], q = s.at[1], p_end = s.end[0] - room, q_end = s.end[1] - room;
@@ -287,18 +287,21 @@ void read_pieces(segment& s, Out& out_a, Out& out_b, word& odd) {
   s.at[1] = read_alone<Tiny>(q, q_end, y, bad);
   out_a = x;
   out_b = y;
-  odd = bad;
-  if constexpr (Tiny) read_pieces<false>(s, out_a, out_b, odd);
+  if constexpr (Tiny) bad = read_pieces<false>(s, out_a, out_b, bad);
+  return bad;
 }
 
 bool is_white(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
 
-// A piece's bytes, how far on its newline may be, the values it may leave
-// (a byte each at most, and the unchecked steps').
-constexpr std::size_t piece_bytes = 192, newline_window = 128,
-                      piece_values = piece_bytes + newline_window + 2 * value_list::steps * 3;
+// Pieces: the sum's long, as each segment costs some setting up; the fold's
+// short, for their values (a byte each at most, and the unchecked steps') to
+// wait on the stack. Their newline is looked for up to this far on.
+constexpr std::size_t sum_piece = 1024, fold_piece = 192, newline_window = 128,
+                      piece_values = fold_piece + newline_window + 2 * value_list::steps * 3;
 
+template <class Carry>
 segment plan(bytes at, bytes limit) {
+  constexpr std::size_t piece_bytes = std::is_same_v<Carry, sum_carry> ? sum_piece : fold_piece;
   const std::size_t piece = std::min<std::size_t>(piece_bytes, static_cast<std::size_t>(limit - at) / 2);
   auto nl = static_cast<bytes>(
       std::memchr(at + piece, '\n', std::min<std::size_t>(newline_window, limit - at - piece)));
@@ -326,8 +329,7 @@ void apply(fold_carry& c, const std::uint32_t* v, const std::uint32_t* end) {
 template <bool Tiny>
 bool read_segment(sum_carry& c, segment& s) {
   digit_sums sums;
-  word odd = 0;
-  read_pieces<Tiny>(s, sums, sums, odd);
+  const word odd = read_pieces<Tiny>(s, sums, sums);
   if (s.good(odd)) c.sum += sums.total;
   return s.good(odd);
 }
@@ -336,9 +338,7 @@ template <bool Tiny>
 bool read_segment(fold_carry& c, segment& s) {
   std::uint32_t values[2][piece_values];
   value_list a{values[0]}, b{values[1]};
-  word odd = 0;
-  read_pieces<Tiny>(s, a, b, odd);
-  if (!s.good(odd)) return false;
+  if (!s.good(read_pieces<Tiny>(s, a, b))) return false;
   apply(c, values[0], a.end);
   apply(c, values[1], b.end);
   return true;
@@ -349,7 +349,7 @@ bool read_segment(fold_carry& c, segment& s) {
 template <class Carry>
 bytes read_fast(Carry& c, bytes at, bytes limit, unsigned& long_only, bytes& rest) {
   while (at < limit) {
-    const segment s = plan(at, limit);
+    const segment s = plan<Carry>(at, limit);
     segment tried = s;
     if (long_only != 0 || !read_segment<true>(c, tried)) {
       long_only = long_only == 0 ? 64 : long_only - 1;
