@@ -136,7 +136,7 @@ struct token {
   const auto digits = static_cast<unsigned>(end - table.first[rule]);
   const word low = (load(q + end - 8) ^ bytes_of('0')) & table.low_digits[digits];
   const word high = (load(q + end - 16) ^ bytes_of('0')) & table.high_digits[digits];
-  return {low, high, rule, end + (stop >> 3), (non_digit & table.digit_at[rule]) | (~at & 1) | (~stop & 1)};
+  return {low, high, rule, end + (stop >> 3), (non_digit & table.digit_at[rule]) | (~(at & stop) & 1)};
 }
 
 // Integers of one or two digits, no sign, between white space (no comma),
@@ -296,7 +296,7 @@ bool is_white(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c
 // Pieces: the sum's long, as each segment costs some setting up; the fold's
 // short, for their values (a byte each at most, and the unchecked steps') to
 // wait on the stack. Their newline is looked for up to this far on.
-constexpr std::size_t sum_piece = 1024, fold_piece = 192, newline_window = 128,
+constexpr std::size_t sum_piece = 2048, fold_piece = 192, newline_window = 128,
                       piece_values = fold_piece + newline_window + 2 * value_list::steps * 3;
 
 template <class Carry>
