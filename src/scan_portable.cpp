@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 #include "block_plan.h"  // block::load_le64, block::eight_digits
 #include "scan.h"
@@ -26,38 +27,38 @@ using bytes = const unsigned char*;
 constexpr word bytes_of(unsigned char c) { return 0x0101010101010101u * c; }
 constexpr word high_bits = bytes_of(0x80);
 
-// On RISC-V (rv64gc) a word at any address may be slow or trap, and bit
-// scans are library calls: words come from aligned ones there, and scans
-// from a multiply and a table.
+// On RISC-V (rv64gc) a word at any address may be slow or trap, and bit scans
+// are library calls: there words come from aligned ones, scans from tables.
 #if defined(__riscv)
 constexpr bool unaligned_loads = false, native_scans = false;
 #else
 constexpr bool unaligned_loads = true, native_scans = true;
 #endif
-
-// A read takes up to 24 bytes from an integer's start and 16 before the end
-// of its digits (and the aligned words around): this far from chunk ends.
+// Bytes a read takes from an integer's start, and before its digits' end.
 constexpr std::size_t margin = unaligned_loads ? 24 : 32, behind = unaligned_loads ? 16 : 24;
 
-// The eight bytes from q as a little-endian word.
-[[gnu::always_inline]] inline word load(bytes q) {
-  if constexpr (unaligned_loads) return block::load_le64(q);
-  const auto offset = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(q) & 7);
-  bytes aligned = std::assume_aligned<8>(q - offset);
-  const word low = block::load_le64(aligned), high = block::load_le64(aligned + 8);
-  return (low >> 8 * offset) | (high << 1 << (63 - 8 * offset));
+// N words from q on, little-endian; on RISC-V from N + 1 aligned ones.
+template <std::size_t N>
+[[gnu::always_inline]] inline std::array<word, N> load(bytes q) {
+  constexpr std::size_t size = unaligned_loads ? 1 : 8;
+  const std::size_t offset = reinterpret_cast<std::uintptr_t>(q) & (size - 1);
+  bytes aligned = std::assume_aligned<size>(q - offset);
+  auto at = [&](std::size_t i) {
+    const word low = block::load_le64(aligned + 8 * i) >> 8 * offset;
+    return unaligned_loads ? low : low | block::load_le64(aligned + 8 * i + 8) << 1 << (63 - 8 * offset);
+  };
+  return [&]<std::size_t... I>(std::index_sequence<I...>) { return std::array<word, N>{at(I)...}; }
+  (std::make_index_sequence<N>{});
 }
 
-// The lookups, in one table: by number of digits, their bytes in the word
-// that ends with them and the one before; by the first byte's rule (none,
-// plus, minus), the byte that must be a digit, the sign as a mask and a
-// factor, where digits start; bit scans (de Bruijn; bits 7 gathered).
+// One table: by number of digits, their bytes in the word ending with them and
+// the one before; by first byte (none, plus, minus), the byte that must be a
+// digit, the sign (mask, factor), where digits start; bit scans (de Bruijn).
 struct lookups {
   word low_digits[16], high_digits[16];
   std::array<word, 3> digit_at, negative, sign, first;
   unsigned char rule_of[256], lowest[64], highest[256];
 };
-
 constexpr word de_bruijn = 0x03f79d71b4ca8b09u;
 
 constexpr lookups table = [] {
@@ -74,8 +75,7 @@ constexpr lookups table = [] {
   t.rule_of[unsigned{'+'}] = 1;
   t.rule_of[unsigned{'-'}] = 2;
   for (unsigned i = 0; i < 64; ++i) t.lowest[(de_bruijn << i) >> 58] = static_cast<unsigned char>(i);
-  for (unsigned m = 1; m < 256; ++m)
-    t.highest[m] = static_cast<unsigned char>(8 * (31 - std::countl_zero(m)) + 7);
+  for (unsigned m = 1; m < 256; ++m) t.highest[m] = static_cast<unsigned char>(8 * std::bit_width(m) - 1);
   return t;
 }();
 
@@ -124,7 +124,8 @@ struct token {
 
 // An integer of up to 14 digits and a sign, then up to 6 bytes of white space.
 [[gnu::always_inline]] inline token read(bytes q, std::false_type) {
-  const word ya = load(q) ^ bytes_of('0'), yb = load(q + 8) ^ bytes_of('0');
+  const auto [a, b] = load<2>(q);
+  const word ya = a ^ bytes_of('0'), yb = b ^ bytes_of('0');
   const word non_digit = non_digits(ya), after = non_digit & ~word{0xff};
   const unsigned rule = table.rule_of[q[0]];
   // 8 * end + 7, or an even number if there is no end within 15 bytes;
@@ -132,10 +133,11 @@ struct token {
   const word in_b = 0 - static_cast<word>(after == 0);
   const unsigned at =
       lowest_bit(after | word{1} << 63) + (static_cast<unsigned>(in_b) & (lowest(non_digits(yb)) + 1));
-  const unsigned end = at >> 3, stop = lowest(stops(load(q + end)));
-  const auto digits = static_cast<unsigned>(end - table.first[rule]);
-  const word low = (load(q + end - 8) ^ bytes_of('0')) & table.low_digits[digits];
-  const word high = (load(q + end - 16) ^ bytes_of('0')) & table.high_digits[digits];
+  const unsigned end = at >> 3, digits = end - static_cast<unsigned>(table.first[rule]);
+  const auto [ahead, last, past] = load<3>(q + end - 16);
+  const unsigned stop = lowest(stops(past));
+  const word low = (last ^ bytes_of('0')) & table.low_digits[digits];
+  const word high = (ahead ^ bytes_of('0')) & table.high_digits[digits];
   return {low, high, rule, end + (stop >> 3), (non_digit & table.digit_at[rule]) | (~(at & stop) & 1)};
 }
 
@@ -148,7 +150,7 @@ struct tiny_word {
 };
 
 [[gnu::always_inline]] inline tiny_word read(bytes q, std::true_type) {
-  const word w = load(q), y = w ^ bytes_of('0');
+  const word w = load<1>(q)[0], y = w ^ bytes_of('0');
   const word non_digit = non_digits(y), not_white = non_white(w);
   // Starts: not white space after white space; the last is 7 if none.
   const word starts = not_white & ~(not_white << 8) & ~word{0xff};
@@ -287,8 +289,7 @@ word read_pieces(segment& s, Out& out_a, Out& out_b, word odd = 0) {
   s.at[1] = read_alone<Tiny>(q, q_end, y, bad);
   out_a = x;
   out_b = y;
-  if constexpr (Tiny) bad = read_pieces<false>(s, out_a, out_b, bad);
-  return bad;
+  return Tiny ? read_pieces<false>(s, out_a, out_b, bad) : bad;
 }
 
 bool is_white(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
@@ -371,7 +372,6 @@ chunk_result scan(Carry& c, bytes p, std::size_t n, bool eof) {
   unsigned long_only = 0;
   while (at < limit) {
     if (c.state.at == phase::separator) {
-      // The spaces and commas after an integer, as the scanner takes them.
       while (at < limit && (*at == ' ' || *at == ',')) ++at;
       if (at == limit) break;
       c.state.at = phase::blank;
