@@ -297,7 +297,7 @@ bool is_white(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c
 // Pieces: the sum's long, as each segment costs some setting up; the fold's
 // short, for their values (a byte each at most, and the unchecked steps') to
 // wait on the stack. Their newline is looked for up to this far on.
-constexpr std::size_t sum_piece = 2048, fold_piece = 192, newline_window = 128,
+constexpr std::size_t sum_piece = 2048, fold_piece = 320, newline_window = 128,
                       piece_values = fold_piece + newline_window + 2 * value_list::steps * 3;
 
 template <class Carry>
