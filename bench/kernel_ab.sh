@@ -60,6 +60,10 @@ for k in "${kernels[@]}"; do
       "${side[@]}" -c bench/kernel_ab_side.cpp -o "$work/side_${k}_$t.o"
   done
 done
+# Each side's byte-at-a-time scanner, which a kernel may hand bytes to.
+for t in a b; do
+  "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -c "$work/$t/src/scan_scalar.cpp" -o "$work/scalar_$t.o"
+done
 "$cxx" -std=c++20 -O3 -DNDEBUG -Isrc -Ibench -I"$work" bench/kernel_ab.cpp "$work"/*.o \
   "$work/build/libintsum_core.a" -o "$work/kernel_ab"
 

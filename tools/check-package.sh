@@ -119,6 +119,7 @@ check_static() {
     *X86-64*) arch=x86_64 ;;
     AArch64) arch=aarch64 ;;
     RISC-V) arch=riscv64 ;;
+    'IBM S/390') arch=s390x ;;
     *) arch=unknown ;;
   esac
   run=""

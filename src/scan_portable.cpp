@@ -1,0 +1,399 @@
+// The word-at-a-time kernel, in plain C++ for any 64-bit CPU. At an integer's
+// start, words give masks of byte classes (bit 7 of each byte): the integer
+// ends at the first non-digit, the white space after it at the first bit of
+// another mask, and the words ending with its digits give its value; small
+// integers are read a word at a time. Two cursors read the halves of a
+// segment split after a newline; a segment the words cannot read for sure
+// goes to the byte-at-a-time scanner, as do the chunk's first and last bytes.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+#include "digits.h"  // block::load_le64, block::eight_digits
+#include "kernels.h"
+
+namespace intsum {
+namespace {
+
+using word = std::uint64_t;
+using bytes = const unsigned char*;
+
+constexpr word bytes_of(unsigned char c) { return 0x0101010101010101u * c; }
+constexpr word high_bits = bytes_of(0x80);
+
+// On RISC-V (rv64gc) a word at any address may be slow or trap, and bit scans
+// are library calls: there words come from aligned ones, scans from tables.
+#if defined(__riscv)
+constexpr bool unaligned_loads = false, native_scans = false;
+#else
+constexpr bool unaligned_loads = true, native_scans = true;
+#endif
+// Bytes a read takes from an integer's start, and before its digits' end.
+constexpr std::size_t margin = unaligned_loads ? 24 : 32, behind = unaligned_loads ? 16 : 24;
+
+// N words from q on, little-endian; on RISC-V from N + 1 aligned ones.
+template <std::size_t N>
+INTSUM_ALWAYS_INLINE std::array<word, N> load(bytes q) {
+  constexpr std::size_t size = unaligned_loads ? 1 : 8;
+  const std::size_t offset = reinterpret_cast<std::uintptr_t>(q) & (size - 1);
+  bytes aligned = std::assume_aligned<size>(q - offset);
+  auto at = [&](std::size_t i) {
+    const word low = block::load_le64(aligned + 8 * i) >> 8 * offset;
+    return unaligned_loads ? low : low | block::load_le64(aligned + 8 * i + 8) << 1 << (63 - 8 * offset);
+  };
+  return [&]<std::size_t... I>(std::index_sequence<I...>) { return std::array<word, N>{at(I)...}; }
+  (std::make_index_sequence<N>{});
+}
+
+// One table: by number of digits, their bytes in the word ending with them and
+// the one before; by first byte (none, plus, minus), the byte that must be a
+// digit, the sign (mask, factor), where digits start; bit scans (de Bruijn).
+struct lookups {
+  word low_digits[16], high_digits[16];
+  std::array<word, 3> digit_at, negative, sign, first;
+  unsigned char rule_of[256], lowest[64], highest[256];
+};
+constexpr word de_bruijn = 0x03f79d71b4ca8b09u;
+
+constexpr lookups table = [] {
+  lookups t{};
+  auto top = [](unsigned k) { return k == 0 ? 0 : ~word{0} << (64 - 8 * k); };
+  for (unsigned d = 0; d < 16; ++d) {
+    t.low_digits[d] = top(std::min(d, 8u));
+    t.high_digits[d] = top(d > 8 ? d - 8 : 0);
+  }
+  t.digit_at = {0x80, 0x8000, 0x8000};
+  t.negative = {0, 0, ~word{0}};
+  t.sign = {1, 1, ~word{0}};
+  t.first = {0, 1, 1};
+  t.rule_of[unsigned{'+'}] = 1;
+  t.rule_of[unsigned{'-'}] = 2;
+  for (unsigned i = 0; i < 64; ++i) t.lowest[(de_bruijn << i) >> 58] = static_cast<unsigned char>(i);
+  for (unsigned m = 1; m < 256; ++m) t.highest[m] = static_cast<unsigned char>(8 * std::bit_width(m) - 1);
+  return t;
+}();
+
+// The lowest set bit of x (not 0); the highest of m (only bits 7 of bytes).
+INTSUM_ALWAYS_INLINE unsigned lowest_bit(word x) {
+  if constexpr (native_scans) return static_cast<unsigned>(std::countr_zero(x));
+  return table.lowest[((x & (0 - x)) * de_bruijn) >> 58];
+}
+INTSUM_ALWAYS_INLINE unsigned highest_bit(word m) {
+  if constexpr (native_scans) return 63 - static_cast<unsigned>(std::countl_zero(m));
+  return table.highest[((m >> 7) * 0x0102040810204080u) >> 56];
+}
+
+// The lowest bit 7 of bytes 0 to 6 as 8 * byte + 7; 62 if none (not found).
+INTSUM_ALWAYS_INLINE unsigned lowest(word m) { return lowest_bit(m | word{1} << 62); }
+
+// Bit 7 of each byte of y = w ^ "00000000" that is not a digit. A byte of
+// 0xba or more may mark the next byte too; it ends the digits before that.
+INTSUM_ALWAYS_INLINE word non_digits(word y) { return ((y + bytes_of(0x76)) | y) & high_bits; }
+
+// Bit 7 of each byte 0x09 to 0x0d: tab, newline, vertical tab, form feed, CR.
+INTSUM_ALWAYS_INLINE word controls(word w) {
+  return (w + bytes_of(0x80 - '\t')) & ~(w + bytes_of(0x80 - '\r' - 1)) & high_bits;
+}
+
+// Bit 7 of each byte that is not white space; bytes of 0x80 and up are
+// not, and their carries may mark the byte after them, past them anyway.
+INTSUM_ALWAYS_INLINE word non_white(word w) {
+  return (((w ^ bytes_of(' ')) + bytes_of(0x7f)) | w) & ~controls(w) & high_bits;
+}
+
+// Bit 7 where the white space after an integer stops: not white space, or a
+// comma after a tab, newline or the like (commas go with spaces only).
+INTSUM_ALWAYS_INLINE word stops(word w) {
+  const word control = controls(w), not_space = (w ^ bytes_of(' ')) + bytes_of(0x7f);
+  return ((not_space & ~control & (((w ^ bytes_of(',')) + bytes_of(0x7f)) | (0 - control))) | w) & high_bits;
+}
+
+// An integer as read: its digits right-aligned (the last eight, those before),
+// its rule, the bytes to the next integer's start; untrusted if odd != 0.
+struct token {
+  word low, high;
+  unsigned rule, length;
+  word odd;
+};
+
+// An integer of up to 14 digits and a sign, then up to 6 bytes of white space.
+INTSUM_ALWAYS_INLINE token read(bytes q, std::false_type) {
+  const auto [a, b] = load<2>(q);
+  const word ya = a ^ bytes_of('0'), yb = b ^ bytes_of('0');
+  const word non_digit = non_digits(ya), after = non_digit & ~word{0xff};
+  const unsigned rule = table.rule_of[q[0]];
+  // 8 * end + 7, or an even number if there is no end within 15 bytes;
+  // without a select, as a branch here would follow the integers' lengths.
+  const word in_b = 0 - static_cast<word>(after == 0);
+  const unsigned at =
+      lowest_bit(after | word{1} << 63) + (static_cast<unsigned>(in_b) & (lowest(non_digits(yb)) + 1));
+  const unsigned end = at >> 3, digits = end - static_cast<unsigned>(table.first[rule]);
+  const auto [ahead, last, past] = load<3>(q + end - 16);
+  const unsigned stop = lowest(stops(past));
+  const word low = (last ^ bytes_of('0')) & table.low_digits[digits];
+  const word high = (ahead ^ bytes_of('0')) & table.high_digits[digits];
+  return {low, high, rule, end + (stop >> 3), (non_digit & table.digit_at[rule]) | (~(at & stop) & 1)};
+}
+
+// Integers of one or two digits, no sign, between white space (no comma),
+// before the word's last start: their last digits and tens, in place.
+struct tiny_word {
+  word units, tens, unit_at;
+  unsigned length;
+  word odd;
+};
+
+INTSUM_ALWAYS_INLINE tiny_word read(bytes q, std::true_type) {
+  const word w = load<1>(q)[0], y = w ^ bytes_of('0');
+  const word non_digit = non_digits(y), not_white = non_white(w);
+  // Starts: not white space after white space; the last is 7 if none.
+  const word starts = not_white & ~(not_white << 8) & ~word{0xff};
+  const unsigned last = highest_bit(starts | 0x80);
+  const word before = (word{1} << (last - 7)) - 1;
+  const word digit = non_digit ^ high_bits, unit = digit & (non_digit >> 8) & before;
+  const word ten = digit & (digit >> 8) & before;
+  // Anything but digits and white space, or three digits in a row.
+  const word odd = ((not_white & non_digit) | (ten & (digit << 8))) & before;
+  auto nibbles = [](word m) { return (m >> 3) - (m >> 7); };
+  return {y & nibbles(unit), y & nibbles(ten), unit, (last - 7) >> 3, odd | (~before & 1)};
+}
+
+// The sum of a word's bytes, and their value as decimal places, the first
+// byte the highest (bytes up to 252).
+constexpr std::uint32_t byte_total(word w) {
+  constexpr word bytes = 0x00ff00ff00ff00ffu;
+  return static_cast<std::uint32_t>((((w & bytes) + (w >> 8 & bytes)) * 0x0001000100010001u) >> 48);
+}
+
+constexpr std::uint32_t weigh(word w) {
+  constexpr word bytes = 0x00ff00ff00ff00ffu, pairs = 0x0000ffff0000ffffu;
+  w = (w & bytes) * 10 + (w >> 8 & bytes);
+  w = (w & pairs) * 100 + (w >> 16 & pairs);
+  return static_cast<std::uint32_t>(w) * 10000 + static_cast<std::uint32_t>(w >> 32);
+}
+
+// The sum: integers' digits added to (taken from) bytes that start at 0x80,
+// words' units and tens added; weighed while every byte is within 0..255.
+struct digit_sums {
+  static constexpr bool shared = true;
+  static constexpr unsigned steps = 14;
+  static constexpr word bias = bytes_of(0x80);
+  word low = bias, high = bias, units = 0, tens = 0;
+  std::uint32_t total = 0;
+
+  INTSUM_ALWAYS_INLINE void take(const token& t) {
+    low += t.low * table.sign[t.rule];
+    high += t.high * table.sign[t.rule];
+  }
+  INTSUM_ALWAYS_INLINE void take(const tiny_word& t) {
+    units += t.units;
+    tens += t.tens;
+  }
+  void settle() {
+    if (((low ^ bias) | (high ^ bias)) != 0)
+      total += weigh(low) - weigh(bias) + 100000000u * (weigh(high) - weigh(bias));
+    if ((units | tens) != 0) total += byte_total(units) + 10 * byte_total(tens);
+    low = high = bias;
+    units = tens = 0;
+  }
+};
+
+// The fold: each piece's values, in order, for the combiner afterwards.
+struct value_list {
+  static constexpr bool shared = false;
+  static constexpr unsigned steps = 16;
+  std::uint32_t* end;
+
+  INTSUM_ALWAYS_INLINE void take(const token& t) {
+    const std::uint32_t v = block::eight_digits(t.low) + 100000000u * block::eight_digits(t.high);
+    const auto minus = static_cast<std::uint32_t>(table.negative[t.rule]);
+    *end++ = (v ^ minus) - minus;
+  }
+  // At most three values, each in the byte of its last digit.
+  INTSUM_ALWAYS_INLINE void take(const tiny_word& t) {
+    const word values = t.units + 10 * (t.tens << 8);
+    word at = t.unit_at;
+    for (int k = 0; k < 3; ++k, at &= at - 1) end[k] = static_cast<std::uint8_t>(values >> (lowest(at) - 7));
+    end += ((t.unit_at >> 7) * 0x0101010101010101u) >> 56;
+  }
+  void settle() {}
+};
+
+// One step: an integer, or with Tiny a word's worth.
+template <bool Tiny, class Out>
+INTSUM_ALWAYS_INLINE bytes step(bytes q, Out& out, word& odd) {
+  const auto t = read(q, std::bool_constant<Tiny>{});
+  out.take(t);
+  odd |= t.odd;
+  return q + t.length;
+}
+
+// Steps run unchecked while no cursor can pass its end (7 or 22 bytes a step).
+template <bool Tiny>
+INTSUM_ALWAYS_INLINE unsigned safe_steps(bytes q, bytes end) {
+  constexpr std::size_t widest = Tiny ? 7 : 22;
+  return static_cast<unsigned>((static_cast<std::size_t>(end - q) + widest - 1) / widest);
+}
+
+template <bool Tiny, class Out>
+INTSUM_ALWAYS_INLINE bytes read_alone(bytes q, bytes end, Out& out, word& odd) {
+  while (q < end && odd == 0) {
+    for (unsigned n = std::min(Out::steps, safe_steps<Tiny>(q, end)); n != 0; --n)
+      q = step<Tiny>(q, out, odd);
+    out.settle();
+  }
+  return q;
+}
+
+// A stretch read as two pieces when a newline splits it: piece 0 ends where
+// piece 1's first integer starts. Else piece 1 is empty.
+struct segment {
+  bytes at[2], end[2];
+  bool split;
+  bytes next() const { return at[split]; }
+  bool good(word odd) const { return odd == 0 && (!split || at[0] == end[0]); }
+};
+
+// Reads both pieces side by side, until anything odd. Words read whole take
+// integers up to 7 bytes on, in the same piece: a piece's last bytes are read
+// an integer a step. The sum takes both pieces in one Out, settled as often.
+template <bool Tiny, class Out>
+word read_pieces(segment& s, Out& out_a, Out& out_b, word odd = 0) {
+  constexpr std::size_t room = Tiny ? 7 : 0;
+  constexpr unsigned rounds = Out::shared ? Out::steps / 2 : Out::steps;
+  bytes p = s.at[0], q = s.at[1], p_end = s.end[0] - room, q_end = s.end[1] - room;
+  word bad = odd;
+  Out x = out_a, y_own = out_b;
+  Out& y = Out::shared ? x : y_own;
+  for (unsigned left = rounds; p < p_end && q < q_end && bad == 0;) {
+    const unsigned steps = std::min({left, safe_steps<Tiny>(p, p_end), safe_steps<Tiny>(q, q_end)});
+    for (unsigned n = steps; n != 0; --n) {
+      p = step<Tiny>(p, x, bad);
+      q = step<Tiny>(q, y, bad);
+    }
+    if ((left -= steps) == 0) {
+      x.settle();
+      y.settle();
+      left = rounds;
+    }
+  }
+  x.settle();
+  y.settle();
+  s.at[0] = read_alone<Tiny>(p, p_end, x, bad);
+  s.at[1] = read_alone<Tiny>(q, q_end, y, bad);
+  out_a = x;
+  out_b = y;
+  return Tiny ? read_pieces<false>(s, out_a, out_b, bad) : bad;
+}
+
+bool is_white(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
+
+// Pieces: the sum's long, as each segment costs some setting up; the fold's
+// short, for their values (a byte each at most, and the unchecked steps') to
+// wait on the stack. Their newline is looked for up to this far on.
+constexpr std::size_t sum_piece = 2048, fold_piece = 320, newline_window = 128,
+                      piece_values = fold_piece + newline_window + 2 * value_list::steps * 3;
+
+template <class Carry>
+segment plan(bytes at, bytes limit) {
+  constexpr std::size_t piece_bytes = std::is_same_v<Carry, sum_carry> ? sum_piece : fold_piece;
+  const std::size_t piece = std::min<std::size_t>(piece_bytes, static_cast<std::size_t>(limit - at) / 2);
+  auto nl = static_cast<bytes>(
+      std::memchr(at + piece, '\n', std::min<std::size_t>(newline_window, limit - at - piece)));
+  if (piece >= 32 && nl != nullptr) {
+    bytes second = nl + 1;
+    while (second < limit && is_white(*second)) ++second;
+    // Pieces of about the same length, so that the cursors finish together.
+    const std::size_t length = std::min<std::size_t>(second - at, piece_bytes + newline_window);
+    if (second < limit) return {{at, second}, {second, std::min(second + length, limit)}, true};
+  }
+  bytes end = std::min(at + 2 * piece_bytes, limit);
+  return {{at, end}, {end, end}, false};
+}
+
+void apply(fold_carry& c, const std::uint32_t* v, const std::uint32_t* end) {
+  if (v == end) return;
+  int r = c.any ? c.f(c.result, static_cast<int>(*v)) : static_cast<int>(*v);
+  for (++v; v != end; ++v) r = c.f(r, static_cast<int>(*v));
+  c.result = r;
+  c.any = true;
+}
+
+// A segment read side by side; false, with nothing taken, if anything was
+// odd there or piece 0 did not end where piece 1 starts.
+template <bool Tiny>
+bool read_segment(sum_carry& c, segment& s) {
+  digit_sums sums;
+  const word odd = read_pieces<Tiny>(s, sums, sums);
+  if (s.good(odd)) c.sum += sums.total;
+  return s.good(odd);
+}
+
+template <bool Tiny>
+bool read_segment(fold_carry& c, segment& s) {
+  std::uint32_t values[2][piece_values];
+  value_list a{values[0]}, b{values[1]};
+  if (!s.good(read_pieces<Tiny>(s, a, b))) return false;
+  apply(c, values[0], a.end);
+  apply(c, values[1], b.end);
+  return true;
+}
+
+// Segments from an integer's start on, words read whole unless that failed
+// in the last 64; stops past `limit`, or at a segment to read byte by byte.
+template <class Carry>
+bytes read_fast(Carry& c, bytes at, bytes limit, unsigned& long_only, bytes& rest) {
+  while (at < limit) {
+    const segment s = plan<Carry>(at, limit);
+    segment tried = s;
+    if (long_only != 0 || !read_segment<true>(c, tried)) {
+      long_only = long_only == 0 ? 64 : long_only - 1;
+      tried = s;
+      if (!read_segment<false>(c, tried)) return rest = s.end[1], at;
+    }
+    at = tried.next();
+  }
+  return at;
+}
+
+chunk_result exact(sum_carry& c, bytes p, std::size_t n, bool eof) { return sum_scalar(c, p, n, eof); }
+chunk_result exact(fold_carry& c, bytes p, std::size_t n, bool eof) { return fold_scalar(c, p, n, eof); }
+
+template <class Carry>
+chunk_result scan(Carry& c, bytes p, std::size_t n, bool eof) {
+  if (c.state.at == phase::ended) return {n, true};
+  bytes at = p, limit = n > margin ? p + n - margin : p, rest = p + behind;  // byte by byte up to rest
+  unsigned long_only = 0;
+  while (at < limit) {
+    if (c.state.at == phase::separator) {
+      while (at < limit && (*at == ' ' || *at == ',')) ++at;
+      if (at == limit) break;
+      c.state.at = phase::blank;
+    }
+    // Byte by byte up to `rest`, or to the end of the integer under way.
+    if (at < rest || c.state.at != phase::blank) {
+      bytes to = at < rest ? rest : at + (*at == '+' || *at == '-');
+      while (at >= rest && to < limit && static_cast<unsigned char>(*to - '0') < 10) ++to;
+      to = std::min(std::max(to, at + 1), limit);
+      if (exact(c, at, static_cast<std::size_t>(to - at), false).ended) return {n, true};
+      at = to;
+      continue;
+    }
+    while (at < limit && is_white(*at)) ++at;
+    if (at < limit) at = read_fast(c, at, limit, long_only, rest);
+  }
+  return {n, exact(c, at, static_cast<std::size_t>(p + n - at), eof).ended};
+}
+
+}  // namespace
+
+chunk_result sum_portable(sum_carry& c, bytes p, std::size_t n, bool eof) { return scan(c, p, n, eof); }
+chunk_result fold_portable(fold_carry& c, bytes p, std::size_t n, bool eof) { return scan(c, p, n, eof); }
+
+}  // namespace intsum
