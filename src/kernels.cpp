@@ -1,12 +1,12 @@
 // The table of kernels, and the CPU check that picks one. Its lines come
 // from the intsum_kernel lines of CMakeLists.txt (kernel_list.h), one for
-// each vector kernel that this build has: INTSUM_KERNEL(name, check), where
-// the check is made of INTSUM_CPU_HAS("extension") terms. Each kernel is
+// each kernel that this build has: INTSUM_KERNEL(name, check), where the
+// check is made of INTSUM_CPU_HAS("extension") terms, or
+// INTSUM_KERNEL_BEHIND_SCALAR(name, check) for one that the scalar scanner
+// beats on this processor. Each kernel is
 // src/scan_NAME.cpp, compiled with its own target flags, and its entry
 // points sum_NAME and fold_NAME are declared in kernels.h.
 #include "kernels.h"
-
-#include <iterator>
 
 #include "fold.h"
 
@@ -18,16 +18,25 @@ bool always() { return true; }
 #define INTSUM_CPU_HAS(extension) __builtin_cpu_supports(extension)
 #define INTSUM_KERNEL(name, check) \
   bool supports_##name() { return check; }
+#define INTSUM_KERNEL_BEHIND_SCALAR INTSUM_KERNEL
 #include "kernel_list.h"
+#undef INTSUM_KERNEL_BEHIND_SCALAR
 #undef INTSUM_KERNEL
 #undef INTSUM_CPU_HAS
 
 // Best first: the program runs the first one the CPU supports.
 constexpr kernel table[] = {
 #define INTSUM_KERNEL(name, check) {#name, sum_##name, fold_##name, supports_##name},
+#define INTSUM_KERNEL_BEHIND_SCALAR(name, check)
 #include "kernel_list.h"
+#undef INTSUM_KERNEL_BEHIND_SCALAR
 #undef INTSUM_KERNEL
     {"scalar", sum_scalar, fold_scalar, always},
+#define INTSUM_KERNEL(name, check)
+#define INTSUM_KERNEL_BEHIND_SCALAR(name, check) {#name, sum_##name, fold_##name, supports_##name},
+#include "kernel_list.h"
+#undef INTSUM_KERNEL_BEHIND_SCALAR
+#undef INTSUM_KERNEL
 };
 
 }  // namespace
@@ -35,9 +44,10 @@ constexpr kernel table[] = {
 std::span<const kernel> all_kernels() { return table; }
 
 const kernel& best_kernel() {
-  for (const kernel& k : table)
-    if (k.supported()) return k;
-  return table[std::size(table) - 1];
+  // The scalar scanner, which every CPU runs, ends the search at the latest.
+  const kernel* k = table;
+  while (!k->supported()) ++k;
+  return *k;
 }
 
 const kernel* find_kernel(std::string_view name) {
