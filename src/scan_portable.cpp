@@ -4,7 +4,8 @@
 // another mask, and the words ending with its digits give its value; small
 // integers are read a word at a time. Two cursors read the halves of a
 // segment split after a newline; a segment the words cannot read for sure
-// goes to the byte-at-a-time scanner, as do the chunk's first and last bytes.
+// goes to the byte-at-a-time scanner, as do the chunk's first and last bytes
+// (docs/design.md, "Portable").
 #include <algorithm>
 #include <array>
 #include <bit>
