@@ -66,14 +66,16 @@ struct folding {
   // The kernel's own conversion for the blocks it takes, words for the rest.
   INTSUM_ALWAYS_INLINE static void take(const unsigned char* p, const plan& plan, value_batch& batch,
                                         const typename Kernel::constants& k) {
-    if (batch.count > value_batch::apply_from) batch.apply();
-    if (plan.live == 0) return;
-    if constexpr (Kernel::converted_digits != 0) {
-      if (!has_run<Kernel::converted_digits + 1>(plan.live))
-        return Kernel::convert(p, plan, integer_ends_of(plan.digit, plan.live, plan.next_digit & 1), batch,
-                               k);
+    if (plan.live != 0) {
+      const integer_ends at = integer_ends_of(plan.digit, plan.live, plan.next_digit & 1);
+      if (Kernel::converted_digits != 0 && !has_run<Kernel::converted_digits + 1>(plan.live))
+        Kernel::convert(p, plan, at, batch, k);
+      else
+        convert_in_words(p, plan, at, batch);
     }
-    convert_in_words(p, plan, integer_ends_of(plan.digit, plan.live, plan.next_digit & 1), batch);
+    // After the block, when its vectors are dead: the combiner's calls would
+    // have the compiler keep them in memory.
+    if (batch.count > value_batch::apply_from) batch.apply();
   }
 
   // The trial at a chunk's end starts with an empty batch, so that what it

@@ -209,7 +209,9 @@ struct avx512_blocks {
   static constexpr unsigned converted_digits = 16;
   INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const plan& plan, const integer_ends& at,
                                            value_batch& batch, const constants& k) {
-    const __m512i digits = signed_digits<has_negative>(p, plan.live, plan.negative, k);
+    // A masked load: the bytes past the list are not needed.
+    __m512i digits = _mm512_maskz_sub_epi8(plan.live, _mm512_maskz_loadu_epi8(plan.live, p), k.zero_char);
+    digits = _mm512_mask_sub_epi8(digits, plan.negative, _mm512_setzero_si512(), digits);
     convert_in_lanes(digits, plan.live, plan.negative, at, batch, k.one);
   }
 
