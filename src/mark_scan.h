@@ -185,7 +185,6 @@ struct mark_scan {
     // lanes and the high two, needed only mod 2^16, in 16-bit lanes: two
     // sums leave the vector registers free for the rest.
     vec low = V::zero(), high = V::zero();
-    std::uint32_t long_runs = 0;  // blocks weighed in words
   };
 
   // Three masks carry the five classes, as movemasks are what is scarce:
@@ -265,12 +264,12 @@ struct mark_scan {
     if (!any_over(longest, k.five)) return add_weighted<5>(run, digit, acc, k);
     // Runs over 17 come out over 64 (the scan sees no mark for them).
     if (!any_over(longest, k.fifteen)) return add_weighted<looked_up_runs>(run, digit, acc, k);
-    acc.long_runs += weigh_in_words(p, plan);
+    // In one lane of the low sums: the accumulators stay all vectors, in registers.
+    acc.low = V::add32(acc.low, V::from32(weigh_in_words(p, plan)));
   }
 
   static std::uint32_t total(const accumulators& acc) {
-    return sum_of_lanes<std::uint32_t>(acc.low) + (sum_of_lanes<std::uint16_t>(acc.high) << 16) +
-           acc.long_runs;
+    return sum_of_lanes<std::uint32_t>(acc.low) + (sum_of_lanes<std::uint16_t>(acc.high) << 16);
   }
 
   // The live digits, signed, and 0 in every other byte.

@@ -187,8 +187,13 @@ struct neon_blocks {
     int32x4_t byte0 = vdupq_n_s32(0), byte1 = vdupq_n_s32(0);
     int16x8_t byte2 = vdupq_n_s16(0);
     int8x16_t byte3 = vdupq_n_s8(0);
-    std::uint32_t long_runs = 0;  // blocks weighed in words
   };
+
+  // The sum of a block weighed in words (weights.h), in one lane of a sum
+  // that counts once: the accumulators stay all vectors, in registers.
+  INTSUM_ALWAYS_INLINE static void add_weighed_in_words(accumulators& acc, std::uint32_t sum) {
+    acc.byte0 = vaddq_s32(acc.byte0, vsetq_lane_s32(static_cast<std::int32_t>(sum), vdupq_n_s32(0), 0));
+  }
 
   INTSUM_ALWAYS_INLINE static classes classify(const unsigned char* p, const constants& k) {
     const quad v = vld4q_u8(p);
@@ -265,7 +270,7 @@ struct neon_blocks {
                                          const constants& k) {
     if (plan.live == 0) return;
     if (runs_over<looked_up_runs>(plan.digit, plan.next_run())) [[unlikely]] {
-      acc.long_runs += weigh_in_words(p, plan);
+      add_weighed_in_words(acc, weigh_in_words(p, plan));
       return;
     }
     const quad v = vld4q_u8(p);
@@ -303,8 +308,7 @@ struct neon_blocks {
 
   static std::uint32_t total(const accumulators& acc) {
     return sum_of_lanes<std::int32_t>(acc.byte0) + (sum_of_lanes<std::int32_t>(acc.byte1) << 8) +
-           (sum_of_lanes<std::int16_t>(acc.byte2) << 16) + (sum_of_lanes<std::int8_t>(acc.byte3) << 24) +
-           acc.long_runs;
+           (sum_of_lanes<std::int16_t>(acc.byte2) << 16) + (sum_of_lanes<std::int8_t>(acc.byte3) << 24);
   }
 };
 

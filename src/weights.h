@@ -37,21 +37,28 @@ inline constexpr unsigned looked_up_runs = 15;
 
 // The sum of the live digits of the block at p at their weights: each run
 // of digits by its value, times 10 to the digits of its integer that follow
-// in the next block. The 7 bytes after the block must be readable. Rare,
-// so kept out of the kernels' loops.
-[[gnu::noinline]] inline std::uint32_t weigh_in_words(const unsigned char* p, const plan& plan) {
+// in the next block. The 7 bytes after the block must be readable. Rare, so
+// kept out of the kernels' loops; the plan comes as its words, in registers,
+// so that the kernels need not keep one in memory for it.
+[[gnu::noinline]] inline std::uint32_t weigh_words(const unsigned char* p, std::uint64_t digit,
+                                                   std::uint64_t live, std::uint64_t negative,
+                                                   std::uint64_t next_digit) {
   std::uint32_t sum = 0;
   // The k-th first digit of a run goes with the k-th last.
-  std::uint64_t first = plan.live & ~(plan.digit << 1), last = plan.live & ~(plan.digit >> 1);
+  std::uint64_t first = live & ~(digit << 1), last = live & ~(digit >> 1);
   for (; last != 0; last &= last - 1, first &= first - 1) {
     const auto end = static_cast<unsigned>(std::countr_zero(last));
     const auto start = static_cast<unsigned>(std::countr_zero(first));
     std::uint32_t v = value_of_digits(p + start, end - start + 1);
-    if (end == 63) v *= ten_to.of[plan.next_run()];
-    const std::uint32_t minus = 0u - static_cast<std::uint32_t>(plan.negative >> end & 1);
+    if (end == 63) v *= ten_to.of[std::countr_one(next_digit)];
+    const std::uint32_t minus = 0u - static_cast<std::uint32_t>(negative >> end & 1);
     sum += (v ^ minus) - minus;
   }
   return sum;
+}
+
+INTSUM_ALWAYS_INLINE std::uint32_t weigh_in_words(const unsigned char* p, const plan& plan) {
+  return weigh_words(p, plan.digit, plan.live, plan.negative, plan.next_digit);
 }
 
 }  // namespace

@@ -72,6 +72,10 @@ struct v256 {
   INTSUM_ALWAYS_INLINE static type add32(type a, type b) { return _mm256_add_epi32(a, b); }
   INTSUM_ALWAYS_INLINE static type sub32(type a, type b) { return _mm256_sub_epi32(a, b); }
   INTSUM_ALWAYS_INLINE static type splat32(int c) { return _mm256_set1_epi32(c); }
+  // x in the lowest 32-bit lane, zeros above.
+  INTSUM_ALWAYS_INLINE static type from32(std::uint32_t x) {
+    return _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(x)));
+  }
   // The low 32 bits of each 64-bit lane times the other's, 64 bits wide.
   INTSUM_ALWAYS_INLINE static type mul_u32(type a, type b) { return _mm256_mul_epu32(a, b); }
   INTSUM_ALWAYS_INLINE static type min_u32(type a, type b) { return _mm256_min_epu32(a, b); }
@@ -154,6 +158,7 @@ struct v128 {
   INTSUM_ALWAYS_INLINE static type add32(type a, type b) { return _mm_add_epi32(a, b); }
   INTSUM_ALWAYS_INLINE static type sub32(type a, type b) { return _mm_sub_epi32(a, b); }
   INTSUM_ALWAYS_INLINE static type splat32(int c) { return _mm_set1_epi32(c); }
+  INTSUM_ALWAYS_INLINE static type from32(std::uint32_t x) { return _mm_cvtsi32_si128(static_cast<int>(x)); }
   INTSUM_ALWAYS_INLINE static type mul_u32(type a, type b) { return _mm_mul_epu32(a, b); }
   template <class F>
   INTSUM_ALWAYS_INLINE static type gather64(F f) {
