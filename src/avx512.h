@@ -94,6 +94,16 @@ inline simde__m512i _mm512_maskz_compress_epi8(__mmask64 k, simde__m512i a) {
   return r.vector();
 }
 
+// The 64 bytes from p where k has their bit, else 0. (All are read: the
+// kernel's blocks are whole.)
+inline simde__m512i _mm512_maskz_loadu_epi8(__mmask64 k, const void* p) {
+  intsum::emulated::elements<std::uint8_t> x;
+  std::memcpy(x.at, p, 64);
+  for (int i = 0; i < 64; ++i)
+    if ((k >> i & 1) == 0) x.at[i] = 0;
+  return x.vector();
+}
+
 // Sixteen signed bytes widened to 32 bits.
 inline simde__m512i _mm512_cvtepi8_epi32(simde__m128i a) {
   std::int8_t x[16];
