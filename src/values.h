@@ -38,6 +38,14 @@ struct value_batch {
     }
     const combiner f = out->f;
     int r = out->result;
+    // Four calls a round: the loop's own branch and counter cost less, and
+    // its speed depends less on where the loop happens to sit in memory.
+    for (; i + 4 <= count; i += 4) {
+      r = f(r, static_cast<int>(value[i]));
+      r = f(r, static_cast<int>(value[i + 1]));
+      r = f(r, static_cast<int>(value[i + 2]));
+      r = f(r, static_cast<int>(value[i + 3]));
+    }
     for (; i < count; ++i) r = f(r, static_cast<int>(value[i]));
     out->result = r;
     count = 0;
