@@ -209,7 +209,9 @@ struct avx512_blocks {
   static constexpr unsigned converted_digits = 16;
   INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const plan& plan, const integer_ends& at,
                                            value_batch& batch, const constants& k) {
-    // A masked load: the bytes past the list are not needed.
+    // signed_digits, but with the block loaded masked: with a plain load GCC
+    // kept the fold's copy of the block in memory, while for the sum the
+    // masked load costs 3%.
     __m512i digits = _mm512_maskz_sub_epi8(plan.live, _mm512_maskz_loadu_epi8(plan.live, p), k.zero_char);
     digits = _mm512_mask_sub_epi8(digits, plan.negative, _mm512_setzero_si512(), digits);
     convert_in_lanes(digits, plan.live, plan.negative, at, batch, k.one);

@@ -14,26 +14,24 @@ namespace intsum {
 namespace block {
 namespace {
 
-// From 10^32 on (a multiple of 2^32) every weight is 0.
-inline constexpr unsigned weighted_places = 32;
+// The longest run the kernels weigh by lookups; longer ones come here.
+inline constexpr unsigned looked_up_runs = 15;
 
-// The weight tables, one per byte of the 32-bit weight: entry r holds that
-// byte of 10^(r-1) mod 2^32 for a digit whose run, counted from it to the
-// end of its integer, is r long; 0 for r = 0 (no digit) and r > 32.
+// The weight tables for 16-entry byte shuffles, one per byte of the 32-bit
+// weight: entry r holds that byte of 10^(r-1) mod 2^32 for a digit whose
+// run, counted from it to the end of its integer, is r long; 0 for r = 0
+// (no digit).
 struct weight_planes {
-  alignas(64) unsigned char byte[4][64];
+  alignas(16) unsigned char byte[4][looked_up_runs + 1];
 };
 
 constexpr weight_planes make_weight_planes() {
   weight_planes w{};
   std::uint32_t power = 1;
-  for (unsigned r = 1; r <= weighted_places; ++r, power *= 10)
+  for (unsigned r = 1; r <= looked_up_runs; ++r, power *= 10)
     for (unsigned b = 0; b < 4; ++b) w.byte[b][r] = static_cast<unsigned char>(power >> (8 * b));
   return w;
 }
-
-// The longest run the kernels weigh by lookups; longer ones come here.
-inline constexpr unsigned looked_up_runs = 15;
 
 // The sum of the live digits of the block at p at their weights: each run
 // of digits by its value, times 10 to the digits of its integer that follow
