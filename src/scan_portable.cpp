@@ -18,6 +18,7 @@
 
 #include "digits.h"  // block::load_le64, block::eight_digits
 #include "kernels.h"
+#include "values.h"  // block::fold_values
 
 namespace intsum {
 namespace {
@@ -318,14 +319,6 @@ segment plan(bytes at, bytes limit) {
   return {{at, end}, {end, end}, false};
 }
 
-void apply(fold_carry& c, const std::uint32_t* v, const std::uint32_t* end) {
-  if (v == end) return;
-  int r = c.any ? c.f(c.result, static_cast<int>(*v)) : static_cast<int>(*v);
-  for (++v; v != end; ++v) r = c.f(r, static_cast<int>(*v));
-  c.result = r;
-  c.any = true;
-}
-
 // A segment read side by side; false, with nothing taken, if anything was
 // odd there or piece 0 did not end where piece 1 starts.
 template <bool Tiny>
@@ -341,8 +334,8 @@ bool read_segment(fold_carry& c, segment& s) {
   std::uint32_t values[2][piece_values];
   value_list a{values[0]}, b{values[1]};
   if (!s.good(read_pieces<Tiny>(s, a, b))) return false;
-  apply(c, values[0], a.end);
-  apply(c, values[1], b.end);
+  block::fold_values(c, values[0], static_cast<unsigned>(a.end - values[0]));
+  block::fold_values(c, values[1], static_cast<unsigned>(b.end - values[1]));
   return true;
 }
 

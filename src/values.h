@@ -6,7 +6,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "digits.h"
 #include "rules.h"
@@ -15,9 +14,33 @@ namespace intsum {
 namespace block {
 namespace {
 
+// Folds `count` values into c, in file order: the list's first value
+// becomes the result, and the combiner takes each one after it. Four calls a
+// round: the loop's own branch and counter cost less, and its speed depends
+// less on where the loop happens to sit in memory.
+[[gnu::noinline]] inline void fold_values(fold_carry& c, const std::uint32_t* value, unsigned count) {
+  unsigned i = 0;
+  if (!c.any && count != 0) {
+    c.result = static_cast<int>(value[0]);
+    c.any = true;
+    i = 1;
+  }
+  const combiner f = c.f;
+  int r = c.result;
+  for (; i + 4 <= count; i += 4) {
+    r = f(r, static_cast<int>(value[i]));
+    r = f(r, static_cast<int>(value[i + 1]));
+    r = f(r, static_cast<int>(value[i + 2]));
+    r = f(r, static_cast<int>(value[i + 3]));
+  }
+  for (; i < count; ++i) r = f(r, static_cast<int>(value[i]));
+  c.result = r;
+}
+
 struct value_batch {
-  // Before a block, whose integers may add 32 values, the batch is applied
-  // from this count on. A chunk's end, at most two blocks, then never fills it.
+  // After a block the batch is applied from this count on, so that the next
+  // block, whose integers may add 32 values, finds room; the trial at a
+  // chunk's end, at most two blocks, starts empty.
   static constexpr unsigned apply_from = 96;
   // Room for a block's values after that, and for a kernel that writes
   // eight at a time to write up to seven past them.
@@ -29,25 +52,8 @@ struct value_batch {
   unsigned count = 0;
   std::uint32_t value[capacity];
 
-  [[gnu::noinline]] void apply() {
-    unsigned i = 0;
-    if (!out->any && count != 0) {
-      out->result = static_cast<int>(value[0]);
-      out->any = true;
-      i = 1;
-    }
-    const combiner f = out->f;
-    int r = out->result;
-    // Four calls a round: the loop's own branch and counter cost less, and
-    // its speed depends less on where the loop happens to sit in memory.
-    for (; i + 4 <= count; i += 4) {
-      r = f(r, static_cast<int>(value[i]));
-      r = f(r, static_cast<int>(value[i + 1]));
-      r = f(r, static_cast<int>(value[i + 2]));
-      r = f(r, static_cast<int>(value[i + 3]));
-    }
-    for (; i < count; ++i) r = f(r, static_cast<int>(value[i]));
-    out->result = r;
+  INTSUM_ALWAYS_INLINE void apply() {
+    fold_values(*out, value, count);
     count = 0;
   }
 };
@@ -96,8 +102,8 @@ INTSUM_ALWAYS_INLINE void take_converted(value_batch& batch, std::uint32_t* out,
 template <int Longest>
 INTSUM_ALWAYS_INLINE void convert_runs_in_words(const unsigned char* p, const plan& plan,
                                                 const integer_ends& at, value_batch& batch) {
-  std::uint32_t* const start = batch.value + batch.count;
-  std::uint32_t* out = start;
+  std::uint32_t* const values = batch.value + batch.count;
+  std::uint32_t* out = values;
   std::uint64_t first = at.first;
   for (std::uint64_t ends = at.ends; ends != 0; ends &= ends - 1, first &= first - 1) {
     const auto end = static_cast<unsigned>(std::countr_zero(ends));
@@ -107,7 +113,7 @@ INTSUM_ALWAYS_INLINE void convert_runs_in_words(const unsigned char* p, const pl
     const std::uint32_t minus = 0u - static_cast<std::uint32_t>(plan.negative >> end & 1);
     *out++ = (v ^ minus) - minus;
   }
-  take_converted(batch, start, at, plan.negative);
+  take_converted(batch, values, at, plan.negative);
 }
 
 // The conversion every kernel can fall back on, picked per block, on what
