@@ -34,6 +34,25 @@ INTSUM_ALWAYS_INLINE std::uint64_t load_le64(const unsigned char* p) {
   return w;
 }
 
+// For an integer of `length` digits, up to 16, the bytes of its last 8 and
+// of the 8 before them that are its own: the last bytes of each of the two
+// little-endian words that end with them.
+struct digit_mask_table {
+  std::uint64_t low[17], high[17];
+};
+
+constexpr digit_mask_table make_digit_masks() {
+  digit_mask_table t{};
+  for (unsigned length = 0; length <= 16; ++length) {
+    const unsigned low = length < 8 ? length : 8, high = length - low;
+    t.low[length] = low == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - low));
+    t.high[length] = high == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - high));
+  }
+  return t;
+}
+
+inline constexpr digit_mask_table digit_masks = make_digit_masks();
+
 // The value of the eight digit values in the bytes of w, the first in the
 // lowest byte: pairs, then fours, then all eight, each step one multiply.
 INTSUM_ALWAYS_INLINE std::uint32_t eight_digits(std::uint64_t w) {

@@ -17,24 +17,6 @@ namespace intsum {
 namespace block {
 namespace {
 
-// For an integer of `length` digits, up to 16, the bytes of its last 8 and
-// of the 8 before them that are its own (the last bytes of each word).
-struct lane_mask_table {
-  std::uint64_t low[17], high[17];
-};
-
-constexpr lane_mask_table make_lane_masks() {
-  lane_mask_table t{};
-  for (unsigned length = 0; length <= 16; ++length) {
-    const unsigned low = length < 8 ? length : 8, high = length - low;
-    t.low[length] = low == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - low));
-    t.high[length] = high == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - high));
-  }
-  return t;
-}
-
-inline constexpr lane_mask_table lane_masks = make_lane_masks();
-
 // One integer: its last 8 bytes and the 8 before them, as little-endian
 // words, its length, and the place of its last digit in the block.
 struct lane_integer {
@@ -63,7 +45,7 @@ struct lane_reader {
     const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
     const std::uint64_t low = load_le64(bytes + 8), high = Short ? 0 : load_le64(bytes);
     if constexpr (!Masked) return {low, high, length, end};
-    return {low & lane_masks.low[length], high & lane_masks.high[length], length,
+    return {low & digit_masks.low[length], high & digit_masks.high[length], length,
             0 - (negative >> (end & 63) & 1)};
   }
 };

@@ -53,11 +53,11 @@ INTSUM_ALWAYS_INLINE std::array<word, N> load(bytes q) {
   (std::make_index_sequence<N>{});
 }
 
-// One table: by number of digits, their bytes in the word ending with them and
-// the one before; by first byte (none, plus, minus), the byte that must be a
+// One table: by first byte (none, plus, minus), the byte that must be a
 // digit, the sign (mask, factor), where digits start; bit scans (de Bruijn).
+// (By number of digits, their bytes in the word ending with them and the one
+// before are block::digit_masks.)
 struct lookups {
-  word low_digits[16], high_digits[16];
   std::array<word, 3> digit_at, negative, sign, first;
   unsigned char rule_of[256], lowest[64], highest[256];
 };
@@ -65,11 +65,6 @@ constexpr word de_bruijn = 0x03f79d71b4ca8b09u;
 
 constexpr lookups table = [] {
   lookups t{};
-  auto top = [](unsigned k) { return k == 0 ? 0 : ~word{0} << (64 - 8 * k); };
-  for (unsigned d = 0; d < 16; ++d) {
-    t.low_digits[d] = top(std::min(d, 8u));
-    t.high_digits[d] = top(d > 8 ? d - 8 : 0);
-  }
   t.digit_at = {0x80, 0x8000, 0x8000};
   t.negative = {0, 0, ~word{0}};
   t.sign = {1, 1, ~word{0}};
@@ -138,8 +133,8 @@ INTSUM_ALWAYS_INLINE token read(bytes q, std::false_type) {
   const unsigned end = at >> 3, digits = end - static_cast<unsigned>(table.first[rule]);
   const auto [ahead, last, past] = load<3>(q + end - 16);
   const unsigned stop = lowest(stops(past));
-  const word low = (last ^ bytes_of('0')) & table.low_digits[digits];
-  const word high = (ahead ^ bytes_of('0')) & table.high_digits[digits];
+  const word low = (last ^ bytes_of('0')) & block::digit_masks.low[digits];
+  const word high = (ahead ^ bytes_of('0')) & block::digit_masks.high[digits];
   return {low, high, rule, end + (stop >> 3), (non_digit & table.digit_at[rule]) | (~(at & stop) & 1)};
 }
 
