@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fold.h"
+#include "core/fold.h"
 #include "mix.h"
 #include "shapes.h"
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fold.h"
+#include "core/fold.h"
 #include "shapes.h"
 
 // Each build's sum of a whole input with one kernel (kernel_ab_side.cpp);

@@ -41,11 +41,14 @@ cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cx
 cmake --build "$work/build" --target intsum_core -j 2 >/dev/null
 declare -A flags
 ordered=()
-while read -r name rest; do flags[$name]=$rest; ordered+=("$name"); done <"$work/build/kernel_flags.txt"
+while read -r name _ rest; do flags[$name]=$rest; ordered+=("$name"); done <"$work/build/kernel_flags.txt"
+
+# A revision's file of that name, wherever its layout keeps it.
+source_of() { find "$work/$1/src" -name "$2" -print -quit; }
 
 if ((${#kernels[@]} == 0)); then
   for k in "${ordered[@]}"; do
-    [[ -f $work/a/src/scan_$k.cpp && -f $work/b/src/scan_$k.cpp ]] && kernels+=("$k")
+    [[ -n $(source_of a "scan_$k.cpp") && -n $(source_of b "scan_$k.cpp") ]] && kernels+=("$k")
   done
 fi
 : >"$work/ab_kernels.h"
@@ -54,15 +57,16 @@ for k in "${kernels[@]}"; do
   echo "INTSUM_AB_KERNEL($k)" >>"$work/ab_kernels.h"
   for t in a b; do
     read -r -a f <<<"${flags[$k]}"
-    "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" "${f[@]}" -c "$work/$t/src/scan_$k.cpp" \
-      -o "$work/${k}_$t.o"
+    "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" "${f[@]}" -I"$work/$t/src" \
+      -c "$(source_of "$t" "scan_$k.cpp")" -o "$work/${k}_$t.o"
     "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -DINTSUM_AB_KERNEL_NAME="$k" -I"$work/$t/src" \
-      "${side[@]}" -c bench/kernel_ab_side.cpp -o "$work/side_${k}_$t.o"
+      -I"$(dirname "$(source_of "$t" scan.h)")" "${side[@]}" -c bench/kernel_ab_side.cpp -o "$work/side_${k}_$t.o"
   done
 done
 # Each side's byte-at-a-time scanner, which a kernel may hand bytes to.
 for t in a b; do
-  "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -c "$work/$t/src/scan_scalar.cpp" -o "$work/scalar_$t.o"
+  "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -I"$work/$t/src" -c "$(source_of "$t" scan_scalar.cpp)" \
+    -o "$work/scalar_$t.o"
 done
 "$cxx" -std=c++20 -O3 -DNDEBUG -Isrc -Ibench -I"$work" bench/kernel_ab.cpp "$work"/*.o \
   "$work/build/libintsum_core.a" -o "$work/kernel_ab"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fold.h"
+#include "core/fold.h"
 
 namespace {
 

@@ -64,12 +64,12 @@ compile() {  # compile OBJECT SOURCE [FLAG ...]
 }
 objects=(sequential_compute kernels scan_scalar mca_trace)
 compile sequential_compute src/sequential_compute.cpp
-compile kernels src/kernels.cpp
-compile scan_scalar src/scan_scalar.cpp
+compile kernels src/core/kernels.cpp
+compile scan_scalar src/portable/scan_scalar.cpp
 compile mca_trace bench/mca_trace.cpp
-while read -r name kernel_flags; do
+while read -r name source kernel_flags; do
   # shellcheck disable=SC2086 # the kernel's flags, one word each
-  compile "scan_$name" "src/scan_$name.cpp" $kernel_flags
+  compile "scan_$name" "$source" $kernel_flags
   objects+=("scan_$name")
 done <"$work/build/kernel_flags.txt"
 paths=()

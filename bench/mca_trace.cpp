@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "fold.h"
+#include "core/fold.h"
 #include "mix.h"
 #include "shapes.h"
 

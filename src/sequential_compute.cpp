@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fold.h"
-#include "scan.h"
+#include "core/fold.h"
+#include "core/scan.h"
 
 namespace intsum {
 

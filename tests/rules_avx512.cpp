@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "lanes512.h"
+#include "x86/avx512/lanes.h"
 
 namespace intsum::testing {
 

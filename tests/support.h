@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fold.h"
-#include "kernels.h"
+#include "core/fold.h"
+#include "core/kernels.h"
 
 namespace intsum::testing {
 

@@ -13,7 +13,7 @@ while read -r lines file; do
     echo "$file: $lines lines, over 400"
     status=1
   fi
-done < <(wc -l src/*.cpp src/*.h)
+done < <(find src -name '*.cpp' -o -name '*.h' | sort | xargs wc -l)
 
 build=$(mktemp -d)
 trap 'rm -rf "$build"' EXIT
@@ -21,7 +21,7 @@ cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DINTSUM_TESTS=OFF -DI
 cmake --build "$build" --target intsum_core >/dev/null  # the generated kernel list
 found=$(clang-tidy -p "$build" --quiet --header-filter='src/.*' --checks='-*,readability-function-size' \
   --config='{CheckOptions: [{key: readability-function-size.LineThreshold, value: 45}]}' \
-  $(ls src/*.cpp | grep -v scan_neon) 2>/dev/null | grep 'warning:' | grep -v "scan_scalar.cpp:.*'scan'" || true)
+  $(find src -name '*.cpp' | grep -v scan_neon | sort) 2>/dev/null | grep 'warning:' | grep -v "scan_scalar.cpp:.*'scan'" || true)
 if [[ -n $found ]]; then
   echo "$found" | sort -u
   status=1

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "digits.h"
-#include "values.h"
-#include "x86_vectors.h"
+#include "block/digits.h"
+#include "block/values.h"
+#include "x86/vectors.h"
 
 namespace intsum {
 namespace block {

@@ -10,9 +10,9 @@
 
 #include <cstdint>
 
-#include "chunk.h"
-#include "lane_values.h"
-#include "x86_vectors.h"
+#include "block/chunk.h"
+#include "x86/lane_values.h"
+#include "x86/vectors.h"
 
 namespace intsum {
 namespace block {

@@ -1,8 +1,8 @@
 // The kernel for x86-64-v2 (SSSE3, SSE4.1, SSE4.2 and POPCNT), for the
 // x86-64 CPUs without AVX2: the mark-scan kernel (mark_scan.h) on four
 // 128-bit vectors a block, the same instructions as AVX2's at half the width.
-#include "kernels.h"
-#include "mark_scan.h"
+#include "core/kernels.h"
+#include "x86/mark_scan.h"
 
 namespace intsum {
 namespace {

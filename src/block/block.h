@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "scan.h"
+#include "core/scan.h"
 
 // The kernels are written in small functions that must all melt into their
 // loops: a call would move the vectors through memory.

@@ -11,10 +11,10 @@
 // docs/design.md, "AVX-512", draws the masks.
 #include <cstdint>
 
-#include "avx512.h"
-#include "classify512.h"
-#include "convert512.h"
-#include "groups512.h"
+#include "x86/avx512/classify.h"
+#include "x86/avx512/convert.h"
+#include "x86/avx512/groups.h"
+#include "x86/avx512/intrinsics.h"
 
 namespace intsum {
 namespace {

@@ -6,9 +6,9 @@
 // beats on this processor. Each kernel is
 // src/scan_NAME.cpp, compiled with its own target flags, and its entry
 // points sum_NAME and fold_NAME are declared in kernels.h.
-#include "kernels.h"
+#include "core/kernels.h"
 
-#include "fold.h"
+#include "core/fold.h"
 
 namespace intsum {
 namespace {

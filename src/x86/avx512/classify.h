@@ -7,9 +7,9 @@
 #include <array>
 #include <cstdint>
 
-#include "avx512.h"
-#include "classes.h"
-#include "lanes512.h"
+#include "block/classes.h"
+#include "x86/avx512/intrinsics.h"
+#include "x86/avx512/lanes.h"
 
 namespace intsum {
 namespace block {

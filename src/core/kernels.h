@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "scan.h"
+#include "core/scan.h"
 
 namespace intsum {
 

@@ -7,8 +7,8 @@
 #include <bit>
 #include <cstdint>
 
-#include "digits.h"
-#include "rules.h"
+#include "block/digits.h"
+#include "block/rules.h"
 
 namespace intsum {
 namespace block {

@@ -14,8 +14,8 @@
 #include <bit>
 #include <type_traits>
 
-#include "chunk.h"
-#include "kernels.h"
+#include "block/chunk.h"
+#include "core/kernels.h"
 
 namespace intsum {
 namespace {

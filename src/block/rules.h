@@ -6,7 +6,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "classes.h"
+#include "block/classes.h"
 
 namespace intsum {
 namespace block {

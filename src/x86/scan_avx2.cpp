@@ -1,7 +1,7 @@
 // The kernel for AVX2: the mark-scan kernel (mark_scan.h) on two 256-bit
 // vectors a block.
-#include "kernels.h"
-#include "mark_scan.h"
+#include "core/kernels.h"
+#include "x86/mark_scan.h"
 
 namespace intsum {
 namespace {

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "scan.h"
+#include "core/scan.h"
 #include "sequential_compute.h"
 
 namespace intsum {

@@ -10,7 +10,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "block.h"
+#include "block/block.h"
 
 namespace intsum {
 namespace block {

@@ -21,8 +21,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "chunk.h"
-#include "lanes512.h"
+#include "block/chunk.h"
+#include "x86/avx512/lanes.h"
 
 namespace intsum {
 namespace block {

@@ -16,9 +16,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "digits.h"  // block::load_le64, block::eight_digits
-#include "kernels.h"
-#include "values.h"  // block::fold_values
+#include "block/digits.h"  // block::load_le64, block::eight_digits
+#include "block/values.h"  // block::fold_values
+#include "core/kernels.h"
 
 namespace intsum {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "block.h"
+#include "block/block.h"
 
 namespace intsum {
 namespace block {

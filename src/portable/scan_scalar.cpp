@@ -1,7 +1,7 @@
 // The byte-at-a-time scanner: the reference for the input format, which
 // the tests and the fuzzer hold every other kernel to, and the kernel of
 // last resort.
-#include "kernels.h"
+#include "core/kernels.h"
 
 namespace intsum {
 namespace {

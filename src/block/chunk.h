@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "passes.h"
+#include "block/passes.h"
 
 namespace intsum {
 namespace block {

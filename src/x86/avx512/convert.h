@@ -7,8 +7,8 @@
 #include <bit>
 #include <cstdint>
 
-#include "avx512.h"
-#include "values.h"
+#include "block/values.h"
+#include "x86/avx512/intrinsics.h"
 
 namespace intsum {
 namespace block {

@@ -8,8 +8,8 @@
 #include <bit>
 #include <cstdint>
 
-#include "avx512.h"
-#include "rules.h"
+#include "block/rules.h"
+#include "x86/avx512/intrinsics.h"
 
 namespace intsum {
 namespace block {

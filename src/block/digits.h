@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "block.h"
+#include "block/block.h"
 
 namespace intsum {
 namespace block {

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "values.h"
-#include "weights.h"
+#include "block/values.h"
+#include "block/weights.h"
 
 namespace intsum {
 namespace block {
