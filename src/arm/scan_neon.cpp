@@ -230,7 +230,7 @@ struct neon_blocks {
   }
 
   // Every live digit's run, exactly, in a block with none over 15.
-  INTSUM_ALWAYS_INLINE static quad live_runs(const plan& plan, const constants& k) {
+  INTSUM_ALWAYS_INLINE static quad live_runs(const block_plan& plan, const constants& k) {
     quad runs = short_runs(plan.digit, k);
     extend<2>(runs, k.seven);
     // A run that reaches the end of the block goes on into the next one.
@@ -266,7 +266,7 @@ struct neon_blocks {
     }
   }
 
-  INTSUM_ALWAYS_INLINE static void weigh(const unsigned char* p, const plan& plan, accumulators& acc,
+  INTSUM_ALWAYS_INLINE static void weigh(const unsigned char* p, const block_plan& plan, accumulators& acc,
                                          const constants& k) {
     if (plan.live == 0) return;
     if (runs_over<looked_up_runs>(plan.digit, plan.next_run())) [[unlikely]] {
@@ -295,8 +295,8 @@ struct neon_blocks {
   // The fold converts blocks of integers of up to two digits from every
   // byte at once (values.h), the others in words.
   static constexpr unsigned converted_digits = 2;
-  INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const plan& plan, const integer_ends& at,
-                                           value_batch& batch, const constants& k) {
+  INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const block_plan& plan,
+                                           const integer_ends& at, value_batch& batch, const constants& k) {
     const quad v = vld4q_u8(p), counts = k.expand(plan.live), minus = k.expand(plan.negative);
     quad d;
     each4([&](auto j) {

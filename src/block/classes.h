@@ -46,12 +46,12 @@ struct basic_classes {
     return {digit, minus, sign, separator, comma, none_of(digit | other_white, sign, separator)};
   }
 
-  // From four masks, where `tail` is minus, comma or other white space: with
-  // sign and separator it tells minus from plus and comma from space, and
-  // only "none of the classes" counts of the white space, so minus and comma
-  // may be among it.
-  INTSUM_ALWAYS_INLINE static basic_classes of_tail(M digit, M separator, M sign, M tail) {
-    return of(digit, sign & tail, sign, separator, separator & tail, tail);
+  // From four masks, where `variant` is minus, comma or other white space:
+  // with sign and separator it tells minus from plus and comma from space,
+  // and only "none of the classes" counts of the white space, so minus and
+  // comma may be among it.
+  INTSUM_ALWAYS_INLINE static basic_classes of_variant(M digit, M separator, M sign, M variant) {
+    return of(digit, sign & variant, sign, separator, separator & variant, variant);
   }
 };
 

@@ -35,7 +35,7 @@ struct summing {
   static constexpr bool folds = false;
 
   INTSUM_ALWAYS_INLINE static work start(const sum_carry&) { return {}; }
-  INTSUM_ALWAYS_INLINE static void take(const unsigned char* p, const plan& plan, work& acc,
+  INTSUM_ALWAYS_INLINE static void take(const unsigned char* p, const block_plan& plan, work& acc,
                                         const typename Kernel::constants& k) {
     Kernel::weigh(p, plan, acc, k);
   }
@@ -64,7 +64,7 @@ struct folding {
   }
 
   // The kernel's own conversion for the blocks it takes, words for the rest.
-  INTSUM_ALWAYS_INLINE static void take(const unsigned char* p, const plan& plan, value_batch& batch,
+  INTSUM_ALWAYS_INLINE static void take(const unsigned char* p, const block_plan& plan, value_batch& batch,
                                         const typename Kernel::constants& k) {
     if (plan.live != 0) {
       const integer_ends at = integer_ends_of(plan.digit, plan.live, plan.next_digit & 1);

@@ -115,7 +115,7 @@ inline scan_state state_from(const carry_bits& carry) {
 }
 
 // What the rules give the kernel for one block.
-struct plan {
+struct block_plan {
   std::uint64_t digit;       // all digits of the block
   std::uint64_t live;        // digits that count: those before the end of the list
   std::uint64_t negative;    // digits of negative integers
@@ -130,7 +130,7 @@ struct plan {
 
 // A block's plan, and its stops: the list ends in it when they are not 0.
 struct plan_and_stop {
-  plan p;
+  block_plan p;
   std::uint64_t stop;
 };
 

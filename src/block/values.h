@@ -100,7 +100,7 @@ INTSUM_ALWAYS_INLINE void take_converted(value_batch& batch, std::uint32_t* out,
 // word of eight digits at a time. Longest is the longest run of digits in
 // the block: up to 8, 16, or any. The 7 bytes after the block are read.
 template <int Longest>
-INTSUM_ALWAYS_INLINE void convert_runs_in_words(const unsigned char* p, const plan& plan,
+INTSUM_ALWAYS_INLINE void convert_runs_in_words(const unsigned char* p, const block_plan& plan,
                                                 const integer_ends& at, value_batch& batch) {
   std::uint32_t* const values = batch.value + batch.count;
   std::uint32_t* out = values;
@@ -118,8 +118,8 @@ INTSUM_ALWAYS_INLINE void convert_runs_in_words(const unsigned char* p, const pl
 
 // The conversion every kernel can fall back on, picked per block, on what
 // is usually alike all through a file.
-INTSUM_ALWAYS_INLINE void convert_in_words(const unsigned char* p, const plan& plan, const integer_ends& at,
-                                           value_batch& batch) {
+INTSUM_ALWAYS_INLINE void convert_in_words(const unsigned char* p, const block_plan& plan,
+                                           const integer_ends& at, value_batch& batch) {
   if (!has_run<9>(plan.live)) [[likely]]
     convert_runs_in_words<8>(p, plan, at, batch);
   else if (!has_run<17>(plan.live))

@@ -55,7 +55,7 @@ constexpr weight_planes make_weight_planes() {
   return sum;
 }
 
-INTSUM_ALWAYS_INLINE std::uint32_t weigh_in_words(const unsigned char* p, const plan& plan) {
+INTSUM_ALWAYS_INLINE std::uint32_t weigh_in_words(const unsigned char* p, const block_plan& plan) {
   return weigh_words(p, plan.digit, plan.live, plan.negative, plan.next_digit);
 }
 

@@ -100,8 +100,9 @@ INTSUM_ALWAYS_INLINE void convert_lanes(lane_reader& integers, unsigned count, s
 
 // The integers of a block with digit runs of up to 16, at p, into the batch.
 template <class V>
-INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const plan& plan, const integer_ends& at,
-                                           value_batch& batch, typename V::type zero_char) {
+INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
+                                           const integer_ends& at, value_batch& batch,
+                                           typename V::type zero_char) {
   alignas(32) unsigned char front[32] = {};
   std::memcpy(front + 16, p, 16);
   lane_reader integers{p - 15, front + 1, at.ends, at.first, plan.negative};

@@ -194,9 +194,9 @@ struct mark_scan {
     auto equal = [&v](vec c) { return v.map([c](vec x) { return V::eq8(x, c); }); };
     const bytes minus = equal(k.minus), comma = equal(k.comma);
     const bytes separator = equal(k.space) | comma, sign = equal(k.plus) | minus;
-    const bytes tail = minus | comma | v.map([&k](vec x) { return k.is_other_white(x); });
-    return classes::of_tail(v.map([&k](vec x) { return k.is_digit(x); }).mask(), separator.mask(),
-                            sign.mask(), tail.mask());
+    const bytes variant = minus | comma | v.map([&k](vec x) { return k.is_other_white(x); });
+    return classes::of_variant(v.map([&k](vec x) { return k.is_digit(x); }).mask(), separator.mask(),
+                               sign.mask(), variant.mask());
   }
 
   // For each byte, the greatest mark from it to the end of its 8-byte lane:
@@ -223,7 +223,8 @@ struct mark_scan {
   // The digits, signed; those past the end of the list count 0. Other bytes
   // are left as they are, as their runs are 0. Many files have no negative
   // integers at all.
-  INTSUM_ALWAYS_INLINE static bytes signed_digits(const bytes& v, const plan& plan, const constants& k) {
+  INTSUM_ALWAYS_INLINE static bytes signed_digits(const bytes& v, const block_plan& plan,
+                                                  const constants& k) {
     bytes digit = v.map([&k](vec x) { return V::sub8(x, k.zero_char); });
     if (plan.negative != 0) digit = negate_where(digit, k.expand(plan.negative));
     if (plan.live != plan.digit) digit = digit & k.expand(plan.live);
@@ -254,7 +255,7 @@ struct mark_scan {
     return !V::all_zero(over);
   }
 
-  INTSUM_ALWAYS_INLINE static void weigh(const unsigned char* p, const plan& plan, accumulators& acc,
+  INTSUM_ALWAYS_INLINE static void weigh(const unsigned char* p, const block_plan& plan, accumulators& acc,
                                          const constants& k) {
     if (plan.live == 0) return;
     const bytes v = bytes::load(p);
@@ -273,7 +274,7 @@ struct mark_scan {
   }
 
   // The live digits, signed, and 0 in every other byte.
-  INTSUM_ALWAYS_INLINE static bytes exact_digits(const unsigned char* p, const plan& plan,
+  INTSUM_ALWAYS_INLINE static bytes exact_digits(const unsigned char* p, const block_plan& plan,
                                                  const constants& k) {
     const bytes digit =
         bytes::load(p).map([&k](vec x) { return V::sub8(x, k.zero_char); }) & k.expand(plan.live);
@@ -283,8 +284,8 @@ struct mark_scan {
   // The fold converts integers of up to two digits from every byte at once,
   // and longer ones, up to 16 digits, in vector lanes (lane_values.h).
   static constexpr unsigned converted_digits = 16;
-  INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const plan& plan, const integer_ends& at,
-                                           value_batch& batch, const constants& k) {
+  INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const block_plan& plan,
+                                           const integer_ends& at, value_batch& batch, const constants& k) {
     if (!has_run<3>(plan.live))
       return convert_values_of_two(vector_bytes<V>{}, exact_digits(p, plan, k), at, plan.negative, batch);
     convert_in_lanes<V>(p, plan, at, batch, k.zero_char);

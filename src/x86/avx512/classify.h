@@ -17,25 +17,25 @@ namespace {
 
 // Four class bits for the bytes below 0x40, looked up by one byte permute;
 // every byte from 0x40 on is other, in none of the classes. Minus, comma
-// and other white space share one bit, "tail", which with the others tells
-// all apart (classes::of_tail): four bits let two blocks share one class
+// and other white space share one bit, "variant", which with the others tells
+// all apart (classes::of_variant): four bits let two blocks share one class
 // byte, the second block's bits four places up.
-enum : unsigned char { is_digit = 1, is_separator = 2, is_sign = 4, is_tail = 8 };
+enum : unsigned char { is_digit = 1, is_separator = 2, is_sign = 4, is_variant = 8 };
 
 constexpr unsigned char class_bits(byte_class c) {
   switch (c) {
     case byte_class::digit:
       return is_digit;
     case byte_class::minus:
-      return is_sign | is_tail;
+      return is_sign | is_variant;
     case byte_class::plus:
       return is_sign;
     case byte_class::space:
       return is_separator;
     case byte_class::comma:
-      return is_separator | is_tail;
+      return is_separator | is_variant;
     case byte_class::other_white:
-      return is_tail;
+      return is_variant;
     case byte_class::other:
       break;
   }
@@ -110,7 +110,7 @@ struct classifier512 {
   INTSUM_ALWAYS_INLINE classes classify(const unsigned char* p) const {
     const __m512i c = class_bytes(_mm512_loadu_si512(p), class_low);
     auto has = [&c](int bits) { return _mm512_test_epi8_mask(c, splat8(bits)); };
-    return classes::of_tail(has(is_digit), has(is_separator), has(is_sign), has(is_tail));
+    return classes::of_variant(has(is_digit), has(is_separator), has(is_sign), has(is_variant));
   }
 
   // The classes of eight blocks, lane j for block j. Two blocks share each
@@ -136,8 +136,8 @@ struct classifier512 {
     const __m512i digit = _mm512_shuffle_i64x2(first01, last01, lower_halves),
                   separator = _mm512_shuffle_i64x2(first01, last01, upper_halves),
                   sign = _mm512_shuffle_i64x2(first23, last23, lower_halves),
-                  tail = _mm512_shuffle_i64x2(first23, last23, upper_halves);
-    return group_classes::of_tail(digit, separator, sign, tail);
+                  variant = _mm512_shuffle_i64x2(first23, last23, upper_halves);
+    return group_classes::of_variant(digit, separator, sign, variant);
   }
 };
 

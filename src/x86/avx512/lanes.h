@@ -40,7 +40,7 @@ struct group_masks {
   // The digit masks of block j and of the block after it, 16 bytes.
   const std::uint64_t* pair(unsigned j) const { return digit + j; }
   // Block j's plan, as plan_block gives it.
-  plan plan_of(unsigned j) const { return {digit[j], live[j], negative[j], digit[j + 1]}; }
+  block_plan plan_of(unsigned j) const { return {digit[j], live[j], negative[j], digit[j + 1]}; }
 };
 
 // Masks in each 64-bit lane, one block to a lane; each operation is one

@@ -207,8 +207,8 @@ struct avx512_blocks {
   }
 
   static constexpr unsigned converted_digits = 16;
-  INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const plan& plan, const integer_ends& at,
-                                           value_batch& batch, const constants& k) {
+  INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const block_plan& plan,
+                                           const integer_ends& at, value_batch& batch, const constants& k) {
     // signed_digits, but with the block loaded masked: with a plain load GCC
     // kept the fold's copy of the block in memory, while for the sum the
     // masked load costs 3%.
