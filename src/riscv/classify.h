@@ -79,6 +79,7 @@ INTSUM_ALWAYS_INLINE bool run_compared_blocks(const unsigned char* p, std::size_
                                               typename Pass::work& work,
                                               const typename Pass::kernel::constants& k) {
   using V = block_vectors<R>;
+  if (count == 0) return false;
   typename V::mask digit, minus, plus, space, comma, other_white;
   auto compare = [&](const unsigned char* q) {
     const typename V::u8 v = V::load(q);
