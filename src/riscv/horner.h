@@ -112,14 +112,64 @@ INTSUM_ALWAYS_INLINE void by_longest_run(std::uint64_t live, F&& f) {
     f(std::integral_constant<unsigned, 16>{});
 }
 
-// The lanes' values at the last digits of the runs that `at` names, in
-// order, widened to 32 bits: what take_converted wants. The vector's lanes
-// go through memory, as scalar loads read them off cheaply.
-template <class T>
-INTSUM_ALWAYS_INLINE void read_off(const T* value, std::uint64_t ends, std::uint32_t* out) {
-  for (; ends != 0; ends &= ends - 1)
-    *out++ = static_cast<std::uint32_t>(static_cast<std::int32_t>(value[std::countr_zero(ends)]));
-}
+// The values of the lanes at `ends`, in order, widened to 32 bits from
+// `out` on, where a block takes four 128-bit registers: vcompress packs
+// them, and a store writes them all. emit(v, first) for values_at_ends:
+// the halves of 32-bit lanes come low half first.
+struct compressed_values {
+  std::uint64_t ends;
+  std::uint32_t* out;
+
+  template <class Values>
+  INTSUM_ALWAYS_INLINE void operator()(Values v, std::size_t first) {
+    using V = block_vectors<4>;
+    // A block has at most 32 integers, so the packed values take half the
+    // lanes, widened a group of eight registers.
+    constexpr std::size_t most = lanes / 2;
+    if constexpr (std::is_same_v<Values, V::i8>) {
+      const V::mask at = V::mask_of(ends);
+      const std::size_t n = __riscv_vcpop(at, lanes);
+      const vint8m2_t packed = __riscv_vget_v_i8m4_i8m2(__riscv_vcompress(v, at, lanes), 0);
+      __riscv_vse32(reinterpret_cast<std::int32_t*>(out), __riscv_vwcvt_x(__riscv_vwcvt_x(packed, n), n), n);
+    } else if constexpr (std::is_same_v<Values, V::i16>) {
+      const V::mask at = V::mask_of(ends);
+      const std::size_t n = __riscv_vcpop(at, lanes);
+      const vint16m4_t packed = __riscv_vget_v_i16m8_i16m4(__riscv_vcompress(v, at, lanes), 0);
+      __riscv_vse32(reinterpret_cast<std::int32_t*>(out), __riscv_vwcvt_x(packed, n), n);
+    } else {
+      const V::half_mask at = V::half_mask_of(ends >> first);
+      const std::size_t n = __riscv_vcpop(at, most);
+      __riscv_vse32(reinterpret_cast<std::int32_t*>(out), __riscv_vcompress(v, at, most), n);
+      out += n;
+    }
+  }
+};
+
+// The same where a block takes one or two registers: each value stored at
+// its rank among the ends (viota), by an indexed store, which the X280 runs
+// on its store unit while its vector unit goes on, where vcompress would
+// keep that unit an element a cycle.
+template <int R>
+struct scattered_values {
+  std::uint64_t ends;
+  std::uint32_t* out;
+
+  template <class Values>
+  INTSUM_ALWAYS_INLINE void operator()(Values v, std::size_t) {
+    using V = block_vectors<R>;
+    typename V::i32 x;
+    if constexpr (std::is_same_v<Values, typename V::i8>)
+      x = __riscv_vwcvt_x(__riscv_vwcvt_x(v, lanes), lanes);
+    else if constexpr (std::is_same_v<Values, typename V::i16>)
+      x = __riscv_vwcvt_x(v, lanes);
+    else
+      x = v;
+    const typename V::mask at = V::mask_of(ends);
+    // Byte offsets: a block has at most 32 integers.
+    const typename V::u8 offset = __riscv_vsll(V::ranks(at), 2, lanes);
+    __riscv_vsuxei8(at, reinterpret_cast<std::int32_t*>(out), offset, x, lanes);
+  }
+};
 
 }  // namespace
 }  // namespace block

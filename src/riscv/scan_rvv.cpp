@@ -47,19 +47,12 @@ struct rvv_blocks {
   template <unsigned Digits>
   INTSUM_ALWAYS_INLINE static void convert_runs(const unsigned char* p, const block_plan& plan,
                                                 const integer_ends& at, value_batch& batch) {
-    using value_type = std::conditional_t<Digits == 2, std::int8_t,
-                                          std::conditional_t<Digits == 4, std::int16_t, std::int32_t>>;
-    alignas(64) value_type value[lanes];
-    values_at_ends<R, Digits>(signed_digits<R>(p, plan), plan.live, [&](auto v, std::size_t first) {
-      if constexpr (Digits == 2)
-        __riscv_vse8(value, v, lanes);
-      else if constexpr (Digits == 4)
-        __riscv_vse16(value, v, lanes);
-      else
-        __riscv_vse32(value + first, v, half_lanes<R>);
-    });
     std::uint32_t* const out = batch.value + batch.count;
-    read_off(value, at.ends, out);
+    const typename V::i8 digits = signed_digits<R>(p, plan);
+    if constexpr (R == 4)
+      values_at_ends<R, Digits>(digits, plan.live, compressed_values{at.ends, out});
+    else
+      values_at_ends<R, Digits>(digits, plan.live, scattered_values<R>{at.ends, out});
     take_converted(batch, out, at, plan.negative);
   }
 
@@ -71,14 +64,15 @@ struct rvv_blocks {
 
 // Adds the values of the block's integers into the lanes of `sums`, for a
 // block with no run of more than 16 digits: the one that goes on into the
-// next block times 10 to its digits there.
+// next block times 10 to its digits there (lane 63, `at_top`: whatever
+// lane 63 holds is added only if it ends a run).
 template <int R>
 INTSUM_ALWAYS_INLINE void add_values(const unsigned char* p, const block_plan& plan, std::uint64_t live,
+                                     typename block_vectors<R>::mask at_top,
                                      typename block_vectors<R>::i32& sums) {
   using V = block_vectors<R>;
   static_assert(V::halves == 1);
-  const std::uint64_t ends = live & ~(live >> 1);
-  const typename V::mask at_ends = V::mask_of(ends), at_top = V::mask_of(ends & std::uint64_t{1} << 63);
+  const typename V::mask at_ends = V::mask_of(live & ~(live >> 1));
   // The digits of the next block: 63 stands for 64, as 10^n is 0 from
   // n = 32 on, so that countr_zero needs no branch for 0.
   const auto next_run = std::countr_zero(~plan.next_digit | std::uint64_t{1} << 63);
@@ -160,13 +154,14 @@ INTSUM_ALWAYS_INLINE bool sum_blocks(const unsigned char* p, std::size_t count, 
     return ended;
   } else {
     typename V::i32 sums = V::zero32();
+    const typename V::mask at_top = V::mask_of(std::uint64_t{1} << 63);
     const bool ended = weigh_blocks<R>(
         p, count, carry,
         [&](const unsigned char* q, const block_plan& plan) {
           // No branch before the vector work, which the compiler can then
           // run alongside the rules of the next block.
           const bool too_long = has_run<17>(plan.live);
-          add_values<R>(q, plan, too_long ? 0 : plan.live, sums);
+          add_values<R>(q, plan, too_long ? 0 : plan.live, at_top, sums);
           if (too_long) [[unlikely]]
             acc.sum += weigh_in_words(q, plan);
         },

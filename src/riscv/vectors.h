@@ -36,6 +36,8 @@ struct block_vectors<4> {
   using half_mask = vbool4_t;
   static constexpr int halves = 2;
   INTSUM_ALWAYS_INLINE static u8 load(const unsigned char* p) { return __riscv_vle8_v_u8m4(p, lanes); }
+  // Each lane's number of set mask bits below it.
+  INTSUM_ALWAYS_INLINE static u8 ranks(mask m) { return __riscv_viota_m_u8m4(m, lanes); }
   INTSUM_ALWAYS_INLINE static i8 undefined8() { return __riscv_vundefined_i8m4(); }
   INTSUM_ALWAYS_INLINE static i16 undefined16() { return __riscv_vundefined_i16m8(); }
   INTSUM_ALWAYS_INLINE static i32 undefined32() { return __riscv_vundefined_i32m8(); }
@@ -67,6 +69,8 @@ struct block_vectors<2> {
   using half_mask = vbool4_t;
   static constexpr int halves = 1;
   INTSUM_ALWAYS_INLINE static u8 load(const unsigned char* p) { return __riscv_vle8_v_u8m2(p, lanes); }
+  // Each lane's number of set mask bits below it.
+  INTSUM_ALWAYS_INLINE static u8 ranks(mask m) { return __riscv_viota_m_u8m2(m, lanes); }
   INTSUM_ALWAYS_INLINE static i8 undefined8() { return __riscv_vundefined_i8m2(); }
   INTSUM_ALWAYS_INLINE static i16 undefined16() { return __riscv_vundefined_i16m4(); }
   INTSUM_ALWAYS_INLINE static i32 undefined32() { return __riscv_vundefined_i32m8(); }
@@ -94,6 +98,8 @@ struct block_vectors<1> {
   using half_mask = vbool8_t;
   static constexpr int halves = 1;
   INTSUM_ALWAYS_INLINE static u8 load(const unsigned char* p) { return __riscv_vle8_v_u8m1(p, lanes); }
+  // Each lane's number of set mask bits below it.
+  INTSUM_ALWAYS_INLINE static u8 ranks(mask m) { return __riscv_viota_m_u8m1(m, lanes); }
   INTSUM_ALWAYS_INLINE static i8 undefined8() { return __riscv_vundefined_i8m1(); }
   INTSUM_ALWAYS_INLINE static i16 undefined16() { return __riscv_vundefined_i16m2(); }
   INTSUM_ALWAYS_INLINE static i32 undefined32() { return __riscv_vundefined_i32m4(); }
