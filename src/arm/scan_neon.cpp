@@ -51,7 +51,13 @@ INTSUM_ALWAYS_INLINE std::uint64_t mask_of_both(uint8x16_t both) {
 
 // The classes from the code bits x, y and z (see code_of).
 INTSUM_ALWAYS_INLINE classes classes_of_code_bits(std::uint64_t x, std::uint64_t y, std::uint64_t z) {
-  return classes::of(x & ~(y | z), x & y, x & z, z & ~(x | y), y & z, y & ~(x | z));
+  const std::uint64_t y_or_z = y | z;
+  return {.digit = x & ~y_or_z,
+          .minus = x & y,
+          .sign = x & y_or_z,
+          .separator = z & ~x,
+          .comma = y & z,
+          .other = ~(x | y_or_z)};
 }
 
 // The operations of convert_values_of_two (values.h) on a block as ld4
@@ -84,7 +90,8 @@ struct quad_bytes {
 
 struct neon_blocks {
   struct constants {
-    uint8x16_t zero_char = vdupq_n_u8('0'), low_nibble = vdupq_n_u8(0x0f), high_pairs = vdupq_n_u8(0xcc);
+    uint8x16_t zero_char = vdupq_n_u8('0'), low_nibble = vdupq_n_u8(0x0f), high_pairs = vdupq_n_u8(0xcc),
+               two = vdupq_n_u8(2);
     uint8x16x3_t classes;
     // Lane i takes byte i / 2 of a mask; its nibble is the low for even i.
     uint8x16_t this_byte = {0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7};
@@ -109,7 +116,7 @@ struct neon_blocks {
         weight_by_run[j] = vld1q_s8(weights.by_run[j]);
       }
       // Kept in registers, or reloaded: GCC would rebuild the broadcasts in every block.
-      opaque(zero_char, low_nibble, high_pairs, this_byte, nibble_down, pair_a, pair_b, group, last);
+      opaque(zero_char, low_nibble, high_pairs, two, this_byte, nibble_down, pair_a, pair_b, group, last);
     }
 
     INTSUM_ALWAYS_INLINE uint8x16_t spread(std::uint64_t m) const {
@@ -169,7 +176,7 @@ struct neon_blocks {
   struct pair_runs {
     uint8x16_t a, b;
   };
-  INTSUM_ALWAYS_INLINE static pair_runs runs_of(uint8x16_t live, unsigned next_run, const constants& k) {
+  INTSUM_ALWAYS_INLINE static pair_runs pair_runs_of(uint8x16_t live, unsigned next_run, const constants& k) {
     const uint8x16_t gap = vqaddq_u8(k.look_up(first_gap, live), k.group);
     const uint8x16_t beyond = vdupq_n_u8(static_cast<std::uint8_t>(block_bytes + next_run));
     uint8x16_t after = vextq_u8(gap, beyond, 1);
@@ -177,8 +184,7 @@ struct neon_blocks {
     after = vminq_u8(after, vextq_u8(after, beyond, 2));
     // The run of byte 4i + 3 when it is a digit; pair a ends two bytes before.
     const uint8x16_t last = vsubq_u8(after, k.last);
-    return {vminq_u8(vaddq_u8(last, vdupq_n_u8(2)), k.look_up(run_a, live)),
-            vminq_u8(last, k.look_up(run_b, live))};
+    return {vminq_u8(vaddq_u8(last, k.two), k.look_up(run_a, live)), vminq_u8(last, k.look_up(run_b, live))};
   }
 
   // The products of signed pairs and weight bytes of one block. At most 2
@@ -205,28 +211,49 @@ struct neon_blocks {
 
   // A group's pairs: bytes 0 and 1, and 2 and 3, as values of up to two
   // digits with their integer's sign; 0 where the pair has no live digit.
-  INTSUM_ALWAYS_INLINE static void weigh(const quad& v, const unsigned char* p, const block_plan& plan,
+  // Whether a run of digits is longer than the lookups weigh: in the block,
+  // or from its last 16 bytes on into the next (runs_over, weights.h, in
+  // fewer steps).
+  INTSUM_ALWAYS_INLINE static bool runs_over_lookups(const block_plan& plan) {
+    static_assert(looked_up_runs == 15);
+    const std::uint64_t across = (plan.digit >> 48) | (plan.next_digit << 16);
+    return (runs_of<16>(plan.digit) | runs_of<16>(across)) != 0;
+  }
+
+  // Digits by a saturating subtraction are 0 for every byte below '0',
+  // white space and signs among them, so that in a block with no stop, where
+  // no byte is above '9', a pair needs no mask: `ends` says whether the list
+  // ends in the block.
+  INTSUM_ALWAYS_INLINE static quad digits_of(const quad& v, const constants& k) {
+    quad d;
+    each4([&](auto j) { d.val[j] = vqsubq_u8(v.val[j], k.zero_char); });
+    return d;
+  }
+
+  INTSUM_ALWAYS_INLINE static void weigh(quad d, const unsigned char* p, const block_plan& plan, bool ends,
                                          accumulators& acc, const constants& k) {
     if (plan.live == 0) return;
-    if (runs_over<looked_up_runs>(plan.digit, plan.next_run())) [[unlikely]] {
+    if (runs_over_lookups(plan)) [[unlikely]] {
       add_weighed_in_words(acc, weigh_in_words(p, plan));
       return;
     }
     const uint8x16_t live = k.nibbles_of(plan.live), negative = k.spread(plan.negative);
-    quad d;
-    each4([&](auto j) { d.val[j] = vsubq_u8(v.val[j], k.zero_char); });
-    auto pair = [&](uint8x16_t first, uint8x16_t second, nibble_table f, nibble_table s, uint8x16_t bits) {
-      const uint8x16_t value = vmlaq_u8(vandq_u8(second, k.look_up(s, live)), first, k.look_up(f, live));
+    if (ends) [[unlikely]] {
+      d.val[1] = vandq_u8(d.val[1], k.look_up(second_a, live));
+      d.val[3] = vandq_u8(d.val[3], k.look_up(second_b, live));
+    }
+    auto pair = [&](uint8x16_t first, uint8x16_t second, nibble_table f, uint8x16_t bits) {
+      const uint8x16_t value = vmlaq_u8(second, first, k.look_up(f, live));
       const uint8x16_t minus = vtstq_u8(negative, bits);
       return vreinterpretq_s8_u8(vsubq_u8(veorq_u8(value, minus), minus));
     };
-    const int8x16_t a = pair(d.val[0], d.val[1], first_a, second_a, k.pair_a);
-    const int8x16_t b = pair(d.val[2], d.val[3], first_b, second_b, k.pair_b);
-    add_products(acc, a, b, runs_of(live, plan.next_run(), k), k);
+    const int8x16_t a = pair(d.val[0], d.val[1], first_a, k.pair_a);
+    const int8x16_t b = pair(d.val[2], d.val[3], first_b, k.pair_b);
+    add_products(acc, a, b, pair_runs_of(live, plan.next_run(), k), k);
   }
   INTSUM_ALWAYS_INLINE static void weigh(const unsigned char* p, const block_plan& plan, accumulators& acc,
                                          const constants& k) {
-    weigh(vld4q_u8(p), p, plan, acc, k);
+    weigh(digits_of(vld4q_u8(p), k), p, plan, true, acc, k);
   }
 
   // The fold converts blocks of integers of up to two digits from every
@@ -253,7 +280,7 @@ struct neon_blocks {
 // converted), the next is planned and the one after it loaded and
 // classified, so that the chain from a block's bytes to its plan, through
 // the general registers and back, overlaps the weighing of the blocks before
-// it. Each block is loaded once; the sum weighs the vectors it classified.
+// it. Each block is loaded once; the sum weighs the digits it took then.
 template <class Pass>
 struct neon_pipeline {
   typename Pass::work& work;
@@ -263,20 +290,21 @@ struct neon_pipeline {
   std::size_t left;        // blocks to run from p on; the one after them is readable
   plan_and_stop planned;   // the plan of the block at p
 
-  // Runs the block at p, loaded in `now`, whose next block is loaded in
-  // `next`; loads the block after that into `after`. True when the list
-  // ends in it.
+  // Runs the block at p, whose digits are `now` and the classes of whose
+  // next block are `next`; loads the block after that into `after`. True
+  // when the list ends in it.
   INTSUM_ALWAYS_INLINE bool step(const quad& now, const classes& next, quad& after, classes& after_classes) {
     plan_and_stop next_plan{};
     if (left > 1) {
-      after = vld4q_u8(p + 2 * block_bytes);
-      after_classes = neon_blocks::classify(after, k);
+      const quad v = vld4q_u8(p + 2 * block_bytes);
+      after = neon_blocks::digits_of(v, k);
+      after_classes = neon_blocks::classify(v, k);
       next_plan = plan_block(next, after_classes.digit, carry);
     }
     if constexpr (Pass::folds)
       Pass::take(p, planned.p, work, k);
     else
-      neon_blocks::weigh(now, p, planned.p, work, k);
+      neon_blocks::weigh(now, p, planned.p, planned.stop != 0, work, k);
     if (planned.stop != 0) return true;
     planned = next_plan;
     p += block_bytes;
@@ -285,16 +313,16 @@ struct neon_pipeline {
   }
 };
 
-// Three blocks a round, each loaded into the registers of the one three
-// before it, so that no vector moves from register to register.
+// Three blocks a round, the digits of each in the registers of the one
+// three before it, so that no vector moves from register to register.
 template <class Pass>
 INTSUM_ALWAYS_INLINE bool run_neon_blocks(const unsigned char* p, std::size_t count, carry_bits& carry,
                                           typename Pass::work& work, const neon_blocks::constants& k) {
   if (count == 0) return false;
-  quad a = vld4q_u8(p), b = vld4q_u8(p + block_bytes), c;
-  const classes first = neon_blocks::classify(a, k);
-  classes ca = first, cb = neon_blocks::classify(b, k), cc;
-  neon_pipeline<Pass> run{work, k, carry, p, count, plan_block(first, cb.digit, carry)};
+  const quad first = vld4q_u8(p), second = vld4q_u8(p + block_bytes);
+  quad a = neon_blocks::digits_of(first, k), b = neon_blocks::digits_of(second, k), c;
+  classes ca = neon_blocks::classify(first, k), cb = neon_blocks::classify(second, k), cc;
+  neon_pipeline<Pass> run{work, k, carry, p, count, plan_block(ca, cb.digit, carry)};
   while (run.left >= 3) {
     if (run.step(a, cb, c, cc) || run.step(b, cc, a, ca) || run.step(c, ca, b, cb)) return true;
   }
