@@ -43,10 +43,14 @@ INTSUM_ALWAYS_INLINE void each4(F&& f) {
 // 16 lanes of nibbles, the low of each byte then the high, to a 64-bit mask
 // in a general register: the rules are scalar arithmetic, which GCC would
 // otherwise do in vector registers.
-INTSUM_ALWAYS_INLINE std::uint64_t mask_of_both(uint8x16_t both) {
-  std::uint64_t m = vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(both), 4)), 0);
+INTSUM_ALWAYS_INLINE std::uint64_t in_general(uint8x8_t v) {
+  std::uint64_t m = vget_lane_u64(vreinterpret_u64_u8(v), 0);
   __asm__("" : "+r"(m));
   return m;
+}
+
+INTSUM_ALWAYS_INLINE std::uint64_t mask_of_both(uint8x16_t both) {
+  return in_general(vshrn_n_u16(vreinterpretq_u16_u8(both), 4));
 }
 
 // The classes from the code bits x, y and z (see code_of).
@@ -157,7 +161,12 @@ struct neon_blocks {
     const uint8x16_t u01 = vsraq_n_u8(c.val[1], c.val[0], 1), u23 = vsraq_n_u8(c.val[3], c.val[2], 1);
     const uint8x16_t xy = vbslq_u8(k.high_pairs, u23, vshrq_n_u8(u01, 2));
     const uint8x16_t z = vsliq_n_u8(u01, u23, 2);
-    return classes_of_code_bits(mask_of_both(vsriq_n_u8(xy, xy, 4)), mask_of_both(vsliq_n_u8(xy, xy, 4)),
+    // The even and the odd bytes of xy, each lane's x and y nibbles, are
+    // sorted into the two masks in general registers.
+    const uint16x8_t pairs = vreinterpretq_u16_u8(xy);
+    const std::uint64_t even = in_general(vmovn_u16(pairs)), odd = in_general(vshrn_n_u16(pairs, 8));
+    constexpr std::uint64_t low = 0x0f0f0f0f0f0f0f0f;
+    return classes_of_code_bits(((even & ~low) >> 4) | (odd & ~low), (even & low) | ((odd & low) << 4),
                                 mask_of_both(vsliq_n_u8(z, z, 4)));
   }
 
