@@ -81,14 +81,10 @@ struct quad_bytes {
     each4([&](auto j) { r.val[j] = vaddq_u8(x.val[j], y.val[j]); });
     return r;
   }
-  // Byte p of the block is lane p / 4 of vector p % 4.
   INTSUM_ALWAYS_INLINE static void read_off(const quad& x, std::uint64_t ends, std::uint32_t* out) {
-    alignas(16) std::int8_t value[4][16];
-    each4([&](auto j) { vst1q_s8(value[j], vreinterpretq_s8_u8(x.val[j])); });
-    for (; ends != 0; ends &= ends - 1) {
-      const auto p = static_cast<unsigned>(std::countr_zero(ends));
-      *out++ = static_cast<std::uint32_t>(value[p % 4][p / 4]);
-    }
+    alignas(16) std::int8_t value[block_bytes];
+    vst4q_u8(reinterpret_cast<std::uint8_t*>(value), x);
+    read_off_each(value, ends, out);
   }
 };
 
@@ -268,14 +264,15 @@ struct neon_blocks {
   // The fold converts blocks of integers of up to two digits from every
   // byte at once (values.h), the others in words.
   static constexpr unsigned converted_digits = 2;
+  // Only the values at live integers' last digits are read, and each takes
+  // the byte before it: a live digit, or the byte before a live integer,
+  // which is below '0' (a byte above '9' there would have ended the list),
+  // so the digits by a saturating subtraction need no mask.
   INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const block_plan& plan,
                                            const integer_ends& at, value_batch& batch, const constants& k) {
-    const quad v = vld4q_u8(p), counts = k.expand(plan.live), minus = k.expand(plan.negative);
+    const quad v = digits_of(vld4q_u8(p), k), minus = k.expand(plan.negative);
     quad d;
-    each4([&](auto j) {
-      const uint8x16_t x = vandq_u8(vsubq_u8(v.val[j], k.zero_char), counts.val[j]);
-      d.val[j] = vsubq_u8(veorq_u8(x, minus.val[j]), minus.val[j]);
-    });
+    each4([&](auto j) { d.val[j] = vsubq_u8(veorq_u8(v.val[j], minus.val[j]), minus.val[j]); });
     convert_values_of_two(quad_bytes{}, d, at, plan.negative, batch);
   }
 
