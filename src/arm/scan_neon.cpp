@@ -82,6 +82,9 @@ constexpr class_table make_class_table() {
 }
 
 constexpr class_table classes_of = make_class_table();
+// tbl gives 0 for an index past the table, and 0 is other's code.
+static_assert(other_from(sizeof classes_of.code), "every byte past the table must be other");
+static_assert(code_of(byte_class::other) == 0);
 
 using quad = uint8x16x4_t;
 

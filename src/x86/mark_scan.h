@@ -130,15 +130,36 @@ constexpr mark_scan_tables make_mark_scan_tables() {
 
 inline constexpr mark_scan_tables mark_scan_table = make_mark_scan_tables();
 
+// The classes by compares, which cost less than lookups here. A range check
+// is one signed compare: adding the bias moves the range to the top of the
+// signed bytes, just below 0x80. The vectors and the proof that these are
+// the classes of class_of share the constants.
+struct range_check {
+  unsigned char bias, floor;
+  constexpr bool operator()(unsigned char c) const {
+    return static_cast<signed char>(static_cast<unsigned char>(c + bias)) > static_cast<signed char>(floor);
+  }
+};
+inline constexpr range_check digit_range{0x7f - '9', 0x7f - 10}, other_white_range{0x7f - '\r', 0x7f - 5};
+inline constexpr unsigned char minus_byte = '-', plus_byte = '+', space_byte = ' ', comma_byte = ',';
+
+static_assert(tests_class(digit_range, byte_class::digit));
+static_assert(tests_class(other_white_range, byte_class::other_white));
+static_assert(tests_class([](unsigned char c) { return c == minus_byte; }, byte_class::minus));
+static_assert(tests_class([](unsigned char c) { return c == plus_byte; }, byte_class::plus));
+static_assert(tests_class([](unsigned char c) { return c == space_byte; }, byte_class::space));
+static_assert(tests_class([](unsigned char c) { return c == comma_byte; }, byte_class::comma));
+
 template <class V>
 struct mark_scan_constants {
   using vec = typename V::type;
   using bytes = vectors64<V>;
-  // Range checks by one signed compare: adding the bias moves the range to
-  // the top of the signed bytes, just below 0x80.
-  vec zero_char = V::splat8('0'), digit_bias = V::splat8(0x7f - '9'), digit_floor = V::splat8(0x7f - 10);
-  vec other_white_bias = V::splat8(0x7f - '\r'), other_white_floor = V::splat8(0x7f - 5);
-  vec minus = V::splat8('-'), plus = V::splat8('+'), space = V::splat8(' '), comma = V::splat8(',');
+  vec zero_char = V::splat8('0'), digit_bias = V::splat8(digit_range.bias),
+      digit_floor = V::splat8(digit_range.floor);
+  vec other_white_bias = V::splat8(other_white_range.bias),
+      other_white_floor = V::splat8(other_white_range.floor);
+  vec minus = V::splat8(minus_byte), plus = V::splat8(plus_byte), space = V::splat8(space_byte),
+      comma = V::splat8(comma_byte);
   vec ones16 = V::splat16(1), shift8 = V::splat16(256), five = V::splat8(5),
       fifteen = V::splat8(looked_up_runs);
   // Byte i holds 128 - i: a non-digit's mark.
