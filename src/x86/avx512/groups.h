@@ -21,6 +21,9 @@ namespace {
 // digits, has_medium when some has a run of 4 digits or more, has_long
 // (with has_medium) when some has a run of 6 or more.
 inline constexpr unsigned has_negative = 1, has_medium = 2, has_long = 4;
+// Runs of 4 and more weigh in more than a byte, of 6 and more in more than
+// two (weights.h), which is what the kernel's weighings take.
+static_assert(runs_weighed_in(1) + 1 == 4 && runs_weighed_in(2) + 1 == 6);
 
 // From the group's masks: runs of 4 and of 6 from bit i are pairs from i,
 // i + 2 and i + 4, with the next block's bits above.
