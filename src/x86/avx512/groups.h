@@ -200,8 +200,8 @@ INTSUM_ALWAYS_INLINE bool run_groups(const unsigned char* p, std::size_t count, 
                                      typename Pass::work& work, const typename Pass::kernel::constants& k) {
   const std::size_t groups = count / group_blocks;
   if (groups != 0 && run_whole_groups<Pass>(p, groups, carry, work, k)) return true;
-  const auto rest = static_cast<unsigned>(count % group_blocks);
-  return rest != 0 && run_part_group<Pass>(p + group_bytes * groups, rest, carry, work, k);
+  const auto part = static_cast<unsigned>(count % group_blocks);
+  return part != 0 && run_part_group<Pass>(p + group_bytes * groups, part, carry, work, k);
 }
 
 // run_chunk of chunk.h, a group at a time.
