@@ -194,6 +194,7 @@ struct neon_blocks {
 
   // The products of signed pairs and weight bytes of one block. At most 2
   // products of 99 * 128 in each 16-bit lane; byte 3 is needed only mod 2^8.
+  static_assert(2 * 99 * 128 <= 0x7fff, "a block's products overflow 16 bits");
   INTSUM_ALWAYS_INLINE static void add_products(accumulators& acc, int8x16_t a, int8x16_t b,
                                                 const pair_runs& r, const constants& k) {
     int8x16_t wa[4], wb[4];

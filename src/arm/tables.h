@@ -89,6 +89,8 @@ constexpr bool only_other_left_out() {
   return true;
 }
 static_assert(only_other_left_out(), "the class table holds every byte that is not other");
+// tbl gives 0 for an index past the table, and 0 is other's code.
+static_assert(code_of(byte_class::other) == 0);
 
 constexpr class_table classes_of = make_class_table();
 
