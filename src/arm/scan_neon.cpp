@@ -8,11 +8,15 @@
 // classes at once; the weighing works on the groups, by 16-entry lookups of
 // each group's nibble of live digits.
 //
-// The estimates (bench/mca.sh, docs/performance.md) bound this kernel by its
-// vector uops on every core, two pipes on Neoverse N2: what pays is fewer of
-// them, so pairs of digits halve the weight lookups and the multiplies, runs
-// come from a nibble table and a short min-scan of 16 lanes rather than from
-// per-byte windows, and the block's bytes are loaded and classified once.
+// What bounds it, on Neoverse N2 and V2 alike by the estimates (bench/mca.sh,
+// docs/performance.md), is its vector micro-ops and how long each waits in
+// the reorder buffer, so what pays on both is fewer of them and shorter
+// chains: pairs of digits halve the weight lookups and multiplies; runs come
+// from nibble tables and a min-scan of four lanes, not per-byte windows;
+// each block is loaded and classified once, a pipeline of three blocks
+// overlaps the chain through the rules in general registers, and the rules
+// stay there. (Splitting the accumulators, preparing the pairs a block
+// earlier, or loading a block again to weigh it all cost more there.)
 #include <arm_neon.h>
 
 #include <bit>
