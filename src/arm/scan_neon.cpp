@@ -261,10 +261,6 @@ struct neon_blocks {
     const int8x16_t b = pair(d.val[2], d.val[3], first_b, k.pair_b);
     add_products(acc, a, b, pair_runs_of(live, plan.next_run(), k), k);
   }
-  INTSUM_ALWAYS_INLINE static void weigh(const unsigned char* p, const block_plan& plan, accumulators& acc,
-                                         const constants& k) {
-    weigh(digits_of(vld4q_u8(p), k), p, plan, true, acc, k);
-  }
 
   // The fold converts blocks of integers of up to two digits from every
   // byte at once (values.h), the others in words.
