@@ -77,7 +77,7 @@ for t in a b; do
     -o "$work/scalar_$t.o"
 done
 "$cxx" -std=c++20 -O3 -DNDEBUG -Isrc -Iinclude -Ibench -I"$work" bench/kernel_ab.cpp "$work"/*.o \
-  "$work/build/libintsum_core.a" -o "$work/kernel_ab"
+  "$work/build/libintsum.a" -o "$work/kernel_ab"
 
 echo "A: ${old}  B: ${new:-working tree}  ($what, $trials trials, median GiB/s; B/A is the median of the per-trial ratios)"
 for k in "${kernels[@]}"; do "$work/kernel_ab" "$k" "$trials"; done
