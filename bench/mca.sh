@@ -59,7 +59,7 @@ cmake -S . -B "$work/build" --toolchain "cmake/toolchains/$target-linux-gnu.cmak
 compile() {  # compile OBJECT SOURCE [FLAG ...]
   local object=$1 source=$2
   shift 2
-  "$target-linux-gnu-g++" -std=c++20 -O2 "${flags[@]}" "$@" -Isrc -Ibench -I"$work/build/generated" \
+  "$target-linux-gnu-g++" -std=c++20 -O2 "${flags[@]}" "$@" -Isrc -Iinclude -Ibench -I"$work/build/generated" \
     -c "$source" -o "$work/$object.o"
 }
 objects=(sequential_compute kernels scan_scalar mca_trace)
