@@ -219,8 +219,6 @@ struct neon_blocks {
     acc.byte3 = vmlaq_s8(vmlaq_s8(acc.byte3, a, wa[3]), b, wb[3]);
   }
 
-  // A group's pairs: bytes 0 and 1, and 2 and 3, as values of up to two
-  // digits with their integer's sign; 0 where the pair has no live digit.
   // Whether a run of digits is longer than the lookups weigh: in the block,
   // or from its last 16 bytes on into the next (runs_over, weights.h, in
   // fewer steps).
@@ -252,6 +250,8 @@ struct neon_blocks {
       d.val[1] = vandq_u8(d.val[1], k.look_up(second_a, live));
       d.val[3] = vandq_u8(d.val[3], k.look_up(second_b, live));
     }
+    // A group's pairs: bytes 0 and 1, and 2 and 3, as values of up to two
+    // digits with their integer's sign; 0 where the pair has no live digit.
     auto pair = [&](uint8x16_t first, uint8x16_t second, nibble_table f, uint8x16_t bits) {
       const uint8x16_t value = vmlaq_u8(second, first, k.look_up(f, live));
       const uint8x16_t minus = vtstq_u8(negative, bits);
