@@ -183,7 +183,7 @@ bench_shape() {
   echo
   echo "### $shape ($size bytes)"
   echo
-  echo "intsum, every kernel and stdio_sum agree: \`$agreed\`. intsum peak RSS: $(peak_rss_mib "$file")."
+  echo "intsum, every kernel and stdio_sum agree: \`$agreed\`; read_loop read every byte. intsum peak RSS: $(peak_rss_mib "$file")."
   echo
   echo "| command | median ms | MiB/s | time vs wc -l | speed vs stdio_sum |"
   echo "|---|---:|---:|---:|---:|"
