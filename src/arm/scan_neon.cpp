@@ -7,7 +7,7 @@
 // lane i of vector j is byte 4i + j. Byte masks then come out in block order
 // from a few shift-and-insert steps, and a shift of 4m bytes is a move of m
 // lanes. Byte classes come from one 64-entry table lookup as three code bits;
-// digit runs up to 8 from windows of the digit mask, up to 15 by doubling,
+// digit runs up to 8 from windows of the digit mask, up to 16 by doubling,
 // and weights from 16-entry lookups (docs/design.md, "NEON").
 #include <arm_neon.h>
 
@@ -82,6 +82,9 @@ constexpr class_table make_class_table() {
 }
 
 constexpr class_table classes_of = make_class_table();
+// tbl gives 0 for an index past the table, and 0 is other's code.
+static_assert(other_from(sizeof classes_of.code), "every byte past the table must be other");
+static_assert(code_of(byte_class::other) == 0);
 
 using quad = uint8x16x4_t;
 
@@ -229,7 +232,9 @@ struct neon_blocks {
     });
   }
 
-  // Every live digit's run, exactly, in a block with none over 15.
+  // Every live digit's run, exactly, in a block with none over 15: windows
+  // give 8, one doubling 16.
+  static_assert(looked_up_runs <= 2 * 8);
   INTSUM_ALWAYS_INLINE static quad live_runs(const block_plan& plan, const constants& k) {
     quad runs = short_runs(plan.digit, k);
     extend<2>(runs, k.seven);
@@ -245,8 +250,9 @@ struct neon_blocks {
   }
 
   // The products of signed digits and weight bytes of one block, in two
-  // chains: vectors 0 and 1, 2 and 3. At most 4 products of 9 * 128 in
-  // each 16-bit lane; byte 3 is needed only mod 2^8.
+  // chains: vectors 0 and 1, 2 and 3. Each 16-bit lane of the two chains'
+  // sum holds 8 products of at most 9 * 128; byte 3 is needed only mod 2^8.
+  static_assert(8 * 9 * 128 <= 0x7fff, "a block's products overflow 16 bits");
   struct products {
     int16x8_t low[3][2];
     int8x16_t byte3[2];

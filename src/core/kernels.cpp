@@ -3,9 +3,9 @@
 // each kernel that this build has: INTSUM_KERNEL(name, check), where the
 // check is made of INTSUM_CPU_HAS("extension") terms, or
 // INTSUM_KERNEL_BEHIND_SCALAR(name, check) for one that the scalar scanner
-// beats on this processor. Each kernel is
-// src/scan_NAME.cpp, compiled with its own target flags, and its entry
-// points sum_NAME and fold_NAME are declared in kernels.h.
+// beats on this processor. Each kernel is src/FAMILY/scan_NAME.cpp,
+// compiled with its own target flags, and its entry points sum_NAME and
+// fold_NAME are declared in kernels.h.
 #include "core/kernels.h"
 
 #include "core/fold.h"
