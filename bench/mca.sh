@@ -122,7 +122,7 @@ fi
 cmake -S . -B "$work/build" "${configure[@]}" -DINTSUM_TESTS=OFF -DINTSUM_BENCH=OFF >/dev/null
 # shellcheck disable=SC2206 # CXX may carry flags of its own
 cxx=(${CXX:-$gxx})
-if [[ $target != x86_64 ]] && "${cxx[0]}" --version | grep -q clang; then
+if [[ $target != x86_64 && $("${cxx[0]}" --version) == *clang* ]]; then
   cxx+=(--target="$target-linux-gnu")
 fi
 opt=(-O3 -DNDEBUG)
