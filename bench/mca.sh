@@ -129,7 +129,7 @@ opt=(-O3 -DNDEBUG)
 compile() {  # compile OBJECT SOURCE [FLAG ...]
   local object=$1 source=$2
   shift 2
-  "${cxx[@]}" -std=c++20 "${opt[@]}" "${flags[@]}" "$@" -Isrc -Ibench -I"$work/build/generated" \
+  "${cxx[@]}" -std=c++20 "${opt[@]}" "${flags[@]}" "$@" -Isrc -Iinclude -Ibench -I"$work/build/generated" \
     -c "$source" -o "$work/$object.o"
 }
 objects=(sequential_compute kernels scan_scalar mca_trace)
