@@ -162,14 +162,17 @@ struct value_list {
 };
 
 // One step: an integer, or with Tiny a word's worth.
+template <bool Tiny>
+INTSUM_ALWAYS_INLINE auto read_step(bytes q) {
+  if constexpr (Tiny)
+    return read_tiny_word(q);
+  else
+    return read_token(q);
+}
+
 template <bool Tiny, class Out>
 INTSUM_ALWAYS_INLINE bytes step(bytes q, Out& out, word& untrusted) {
-  const auto t = [q] {
-    if constexpr (Tiny)
-      return read_tiny_word(q);
-    else
-      return read_token(q);
-  }();
+  const auto t = read_step<Tiny>(q);
   out.take(t);
   untrusted |= t.untrusted;
   return q + t.length;

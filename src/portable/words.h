@@ -114,16 +114,16 @@ static_assert(tests_class([](unsigned char c) { return marks_byte(stops, c, some
                           byte_class::other, byte_class::digit, byte_class::minus, byte_class::plus,
                           byte_class::comma));
 
-constexpr bool is_white(unsigned char c) {
-  return class_of(c) == byte_class::space || class_of(c) == byte_class::other_white;
-}
-constexpr bool is_separator(unsigned char c) {
-  return class_of(c) == byte_class::space || class_of(c) == byte_class::comma;
-}
-constexpr bool is_digit(unsigned char c) { return class_of(c) == byte_class::digit; }
-constexpr bool is_sign(unsigned char c) {
-  return class_of(c) == byte_class::plus || class_of(c) == byte_class::minus;
-}
+// The bytes one at a time, where the kernel reads them so: compares, which
+// cost less than class_of's, proven to be its classes.
+constexpr bool is_white(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
+constexpr bool is_separator(unsigned char c) { return c == ' ' || c == ','; }
+constexpr bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
+constexpr bool is_sign(unsigned char c) { return c == '+' || c == '-'; }
+static_assert(tests_class(is_white, byte_class::space, byte_class::other_white));
+static_assert(tests_class(is_separator, byte_class::space, byte_class::comma));
+static_assert(tests_class(is_digit, byte_class::digit));
+static_assert(tests_class(is_sign, byte_class::plus, byte_class::minus));
 
 }  // namespace
 }  // namespace intsum
