@@ -27,9 +27,16 @@ done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-tree() {  # REV DIR: the sources of REV, or of the working tree
+tree() {  # REV DIR: the sources of REV, or of the working tree, with include/ where it has one
   mkdir -p "$2"
-  if [[ -n $1 ]]; then git archive "$1" src | tar -x -C "$2"; else cp -r src "$2"; fi
+  if [[ -n $1 ]]; then
+    local parts=(src)
+    if git cat-file -e "$1:include" 2>/dev/null; then parts+=(include); fi
+    git archive "$1" "${parts[@]}" | tar -x -C "$2"
+  else
+    cp -r src "$2"
+    if [[ -d include ]]; then cp -r include "$2"; fi
+  fi
 }
 tree "$old" "$work/a"
 tree "$new" "$work/b"
@@ -57,19 +64,20 @@ for k in "${kernels[@]}"; do
   echo "INTSUM_AB_KERNEL($k)" >>"$work/ab_kernels.h"
   for t in a b; do
     read -r -a f <<<"${flags[$k]}"
-    "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" "${f[@]}" -I"$work/$t/src" \
+    "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" "${f[@]}" -I"$work/$t/src" -I"$work/$t/include" \
       -c "$(source_of "$t" "scan_$k.cpp")" -o "$work/${k}_$t.o"
-    "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -DINTSUM_AB_KERNEL_NAME="$k" -I"$work/$t/src" \
+    "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -DINTSUM_AB_KERNEL_NAME="$k" -I"$work/$t/src" -I"$work/$t/include" \
       -I"$(dirname "$(source_of "$t" scan.h)")" "${side[@]}" -c bench/kernel_ab_side.cpp -o "$work/side_${k}_$t.o"
   done
 done
 # Each side's byte-at-a-time scanner, which a kernel may hand bytes to.
 for t in a b; do
-  "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -I"$work/$t/src" -c "$(source_of "$t" scan_scalar.cpp)" \
+  "$cxx" -std=c++20 -O3 -DNDEBUG -w -Dintsum="intsum_$t" -I"$work/$t/src" -I"$work/$t/include" \
+    -c "$(source_of "$t" scan_scalar.cpp)" \
     -o "$work/scalar_$t.o"
 done
-"$cxx" -std=c++20 -O3 -DNDEBUG -Isrc -Ibench -I"$work" bench/kernel_ab.cpp "$work"/*.o \
-  "$work/build/libintsum_core.a" -o "$work/kernel_ab"
+"$cxx" -std=c++20 -O3 -DNDEBUG -Isrc -Iinclude -Ibench -I"$work" bench/kernel_ab.cpp "$work"/*.o \
+  "$work/build/libintsum.a" -o "$work/kernel_ab"
 
 echo "A: ${old}  B: ${new:-working tree}  ($what, $trials trials, median GiB/s; B/A is the median of the per-trial ratios)"
 for k in "${kernels[@]}"; do "$work/kernel_ab" "$k" "$trials"; done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times intsum on generated inputs against each of its kernels, the example
-# program (the fold with a combiner of its own), a plain stdio loop, wc -l
-# and awk, and prints the results as Markdown tables.
+# program (the fold with a combiner of its own), a plain stdio loop, a bare
+# read(2) loop, wc -l and awk, and prints the results as Markdown tables.
 set -euo pipefail
 shopt -s inherit_errexit
 
@@ -63,8 +63,9 @@ check_tools() {
   stdio_sum="$build/bench/stdio_sum"
   kernel_run="$build/bench/intsum_kernel"
   checksum="$build/intsum_checksum"
+  read_loop="$build/bench/read_loop"
   local b
-  for b in "$intsum" "$gen" "$stdio_sum" "$kernel_run" "$checksum"; do
+  for b in "$intsum" "$gen" "$stdio_sum" "$kernel_run" "$checksum" "$read_loop"; do
     [[ -x $b ]] || die "$b not found; build first with: cmake --workflow --preset release"
   done
   # Peak memory is optional: without GNU time the column says so.
@@ -125,6 +126,9 @@ check_results() {
   done
   got=$("$stdio_sum" "$file") || got="failed with status $?"
   [[ $got == "$want" ]] || bad+=("stdio_sum: '$got'")
+  # The read loop sums nothing, but must have read every byte.
+  got=$("$read_loop" "$file") || got="failed with status $?"
+  [[ $got == "$(stat -c %s "$file")" ]] || bad+=("read_loop: '$got' bytes")
   if ((${#bad[@]} > 0)); then
     echo "run.sh: RESULTS DIFFER on $file; intsum: '$want'" >&2
     printf '  %s\n' "${bad[@]}" >&2
@@ -169,6 +173,8 @@ bench_shape() {
   note "timing $shape: wc -l"
   labels+=("wc -l"); times+=("$(median_us wc -l "$file")")
   local wc_us=${times[-1]}
+  note "timing $shape: read_loop"
+  labels+=("read_loop (read(2) alone, 128 KiB at a time)"); times+=("$(median_us "$read_loop" "$file")")
   if [[ $shape == small ]]; then
     note "timing $shape: awk"
     labels+=("awk '$awk_sum'"); times+=("$(median_us awk "$awk_sum" "$file")")
@@ -177,7 +183,7 @@ bench_shape() {
   echo
   echo "### $shape ($size bytes)"
   echo
-  echo "intsum, every kernel and stdio_sum agree: \`$agreed\`. intsum peak RSS: $(peak_rss_mib "$file")."
+  echo "intsum, every kernel and stdio_sum agree: \`$agreed\`; read_loop read every byte. intsum peak RSS: $(peak_rss_mib "$file")."
   echo
   echo "| command | median ms | MiB/s | time vs wc -l | speed vs stdio_sum |"
   echo "|---|---:|---:|---:|---:|"

@@ -9,6 +9,7 @@
 // reach their steady state. The rest of bytes 0 and 1 sets the longest read
 // and seeds the sizes.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string_view>
@@ -30,7 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fold_result want = fold_split(in, f, scalar_kernel());
     for (const kernel* k : available_kernels()) {
       const fold_result got = fold_random_reads(in, f, k, rng, max_read);
-      if (got.status != want.status || got.value != want.value) std::abort();
+      if (got.status != want.status || got.value != want.value) {
+        std::fprintf(stderr,
+                     "kernel %s, %s, %zu bytes in reads of up to %zu: %d (status %d), want %d (status %d)\n",
+                     k->name, f == add ? "sum" : "fold", in.size(), max_read, got.value,
+                     static_cast<int>(got.status), want.value, static_cast<int>(want.status));
+        std::abort();
+      }
     }
   }
   return 0;

@@ -1,4 +1,4 @@
-#include "sequential_compute.h"
+#include "intsum/sequential_compute.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -87,10 +87,8 @@ fold_result fold_file(const char* filename, combiner f, const fold_options& opti
   return r;
 }
 
-}  // namespace intsum
-
-fold_result sequential_compute(const char* filename, combiner f) {
-  return intsum::fold_file(filename, f, {});
-}
+fold_result sequential_compute(const char* filename, combiner f) { return fold_file(filename, f, {}); }
 
 int add(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b)); }
+
+}  // namespace intsum

@@ -68,6 +68,23 @@ const format_case format_cases[] = {
     {"1\0 2"_s, 1},
     {"1 \x80 2", 1},
     {"4 \xff", 4},
+    // Other bytes just below '0' and above '9', and those below 0x20 that
+    // are not white space, next to digits.
+    {"1!2", 1},
+    {"5/6", 5},
+    {"12#3", 12},
+    {"9:1", 9},
+    {"-3;4", -3},
+    {"7\x1f"
+     "8",
+     7},
+    {"2\x10"
+     "3",
+     2},
+    {"1\x0f", 1},
+    {"\x0e"
+     "1",
+     0},
     // Nothing to fold.
     {"", 0},
     {" \n\t\r\v\f", 0},
@@ -85,6 +102,11 @@ const format_case format_cases[] = {
     {"100000000000000000000000000000000", 0},               // 10^32
     {"-9999999999999999999999999999999999999999", 1},       // -(10^40 - 1)
     {"123456789123456789123456789123456789123456789", -2080088299},
+    // Runs of 15 and 16 digits, the longest some kernels weigh by lookups and one more.
+    {"123456789012345 1", -2045911174},
+    {"1234567890123456 1", 1015724737},
+    {"-987654321098765,9", -821579780},
+    {"-12 -3 -45", -60},
     {std::string(1000, '0') + "7", 7},
     // The steps of the vector kernels: runs of 15, 16 and 17 digits (the
     // lookup tables reach 15, Horner's four steps 16), and blocks of 32

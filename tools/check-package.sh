@@ -1,20 +1,23 @@
 #!/bin/sh
 # Checks the packages made by `cmake --workflow --preset package` as their
 # users meet them. Run it as root; it installs what it lacks with apt-get.
-# - A .deb: lintian (pedantic) reports no error and no hardening tag,
-#   hardening-check no missing protection, dpkg installs it, intsum and its
-#   man page work from another directory, and dpkg -r leaves nothing behind.
-#   Installs into this system, so run it on a machine without intsum.
+# - A .deb: lintian (pedantic) reports no error, no hardening tag and no
+#   section to strip, dpkg installs it, and dpkg -r leaves nothing behind.
+#   intsum_*.deb: hardening-check finds no missing protection, intsum and
+#   its man page work from another directory. libintsum-dev_*.deb: the
+#   README's example (examples/largest) builds against it through the CMake
+#   package and through pkg-config, and runs. Installs into this system, so
+#   run it on a machine without intsum or libintsum-dev.
 # - A -static.tar.gz: its files, a static binary with no interpreter and no
 #   library, which sums the example in a root holding nothing but itself and
 #   the file (under qemu-ARCH-static, copied into that root, for another
 #   processor).
-#   usage: tools/check-package.sh [build/package/intsum_*.deb | intsum-*-static.tar.gz]...
+#   usage: tools/check-package.sh [build/package/*.deb | intsum-*-static.tar.gz]...
 set -eu
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 examples=$repo/examples
-[ $# -gt 0 ] || set -- build/package/intsum_*.deb
+[ $# -gt 0 ] || set -- build/package/*.deb
 
 need() {  # need COMMAND PACKAGE
   command -v "$1" >/dev/null 2>&1 && return
@@ -24,10 +27,10 @@ need() {  # need COMMAND PACKAGE
 
 check_deb() {
   deb=$1
+  name=$(dpkg-deb -f "$deb" Package)
   need lintian lintian
-  need hardening-check devscripts
-  if dpkg-query -W intsum >/dev/null 2>&1; then
-    echo "intsum is installed already; not touching it" >&2
+  if dpkg-query -W "$name" >/dev/null 2>&1; then
+    echo "$name is installed already; not touching it" >&2
     exit 1
   fi
 
@@ -36,16 +39,47 @@ check_deb() {
   lintian -I --pedantic --fail-on error "$deb" >/tmp/intsum-lintian.$$ || status=$?
   cat /tmp/intsum-lintian.$$
   test $status = 0
-  if grep -E ' (hardening-[a-z-]+|binary-has-unneeded-section)' /tmp/intsum-lintian.$$; then
-    echo "lintian: the binary lacks a protection or has sections to strip" >&2
+  if grep -E ' (hardening-[a-z-]+|binary-has-unneeded-section|static-library-has-unneeded-sections)' \
+    /tmp/intsum-lintian.$$; then
+    echo "lintian: a binary lacks a protection or has sections to strip" >&2
     exit 1
   fi
 
   dpkg -i "$deb"
   # Removed again on every path, so a failed check leaves nothing installed.
-  trap 'dpkg-query -W intsum >/dev/null 2>&1 && dpkg -r intsum >/dev/null; rm -f /tmp/intsum-files.$$ /tmp/intsum-lintian.$$' EXIT
-  dpkg -L intsum >/tmp/intsum-files.$$
+  work=$(mktemp -d)
+  trap 'dpkg-query -W "$name" >/dev/null 2>&1 && dpkg -r "$name" >/dev/null; rm -rf "$work" /tmp/intsum-lintian.$$' EXIT
+  # What it put in place, and whether each is a directory, for the removal.
+  dpkg -L "$name" | while read -r f; do
+    if [ -d "$f" ]; then echo "d $f"; else echo "f $f"; fi
+  done >"$work/files"
   cd /
+  case $name in
+    intsum) check_program ;;
+    libintsum-dev) check_library ;;
+    *) echo "no checks for the package $name" >&2; exit 1 ;;
+  esac
+
+  dpkg -r "$name"
+  left=0
+  while read -r type f; do
+    if [ "$f" = /. ] || [ ! -e "$f" ]; then continue; fi
+    # dpkg keeps a directory that another package has, or that holds others' files.
+    if [ "$type" = d ] && { dpkg-query -S "$f" >/dev/null 2>&1 || [ -n "$(ls -A "$f")" ]; }; then
+      continue
+    fi
+    echo "left behind: $f"
+    left=1
+  done <"$work/files"
+  test $left = 0
+  rm -rf "$work" /tmp/intsum-lintian.$$
+  trap - EXIT
+  cd "$repo"
+}
+
+# intsum, installed: it and its man page work from another directory.
+check_program() {
+  need hardening-check devscripts
   test "$(intsum "$examples/numbers.txt")" = "Result: 4950"
   test "$(command -v intsum)" = /usr/bin/intsum
   # Stripped, and its library dependencies declared.
@@ -63,19 +97,29 @@ check_deb() {
     echo "hardening-check: a protection is missing" >&2
     exit 1
   fi
+}
 
-  dpkg -r intsum
-  left=0
-  while read -r f; do
-    case $f in
-      /. | /usr | /usr/bin | /usr/share | /usr/share/doc | /usr/share/man | /usr/share/man/man1) ;;
-      *) if [ -e "$f" ]; then echo "left behind: $f"; left=1; fi ;;
-    esac
-  done </tmp/intsum-files.$$
-  test $left = 0
-  rm -f /tmp/intsum-files.$$ /tmp/intsum-lintian.$$
-  trap - EXIT
-  cd "$repo"
+# libintsum-dev, installed: the README's example builds against it where the
+# system keeps it, through the CMake package and through pkg-config, as a
+# position-independent program (Debian's compilers make one by default), and
+# finds the largest integer of the example.
+check_library() {
+  need cmake cmake
+  need make make
+  need c++ g++
+  need pkg-config pkgconf
+  test -f /usr/share/doc/libintsum-dev/copyright
+  if ! { cmake -S "$repo/examples/largest" -B "$work/cmake" && cmake --build "$work/cmake"; } >"$work/cmake.log" 2>&1; then
+    cat "$work/cmake.log"
+    exit 1
+  fi
+  test "$("$work/cmake/largest" "$examples/numbers.txt")" = "Largest: 99"
+  echo "pkg-config --cflags --libs intsum: $(pkg-config --cflags --libs intsum)"
+  # shellcheck disable=SC2046 # pkg-config's flags, one word each
+  c++ -Wall -Werror "$repo/examples/largest/largest.cpp" $(pkg-config --cflags --libs intsum) -o "$work/largest"
+  test "$("$work/largest" "$examples/numbers.txt")" = "Largest: 99"
+  file "$work/largest" | grep -q 'pie executable'
+  echo "the example, built through the CMake package and through pkg-config: Largest: 99"
 }
 
 check_static() {

@@ -29,8 +29,8 @@ static_assert(max_tail == lookahead_bytes + block_bytes - 1,
 
 // The format's rules are written once for any mask type M: std::uint64_t
 // for one block, or a vector with one block in each 64-bit lane
-// (lanes512.h). Besides & | + - << >>, M has these; a vector type makes each
-// one instruction.
+// (x86/avx512/lanes.h). Besides & | + - << >>, M has these; a vector type
+// makes each one instruction.
 INTSUM_ALWAYS_INLINE std::uint64_t and_not(std::uint64_t a, std::uint64_t b) { return a & ~b; }
 INTSUM_ALWAYS_INLINE std::uint64_t and_not_and(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
   return a & ~b & c;

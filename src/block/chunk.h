@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "block/passes.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 // Runs `count` blocks from p, each seeing the classes of the next (so the
 // block at p + 64 * count must be readable). True when the list ends.
-template <class Pass>
+template <block_pass Pass>
 INTSUM_ALWAYS_INLINE bool run_blocks(const unsigned char* p, std::size_t count, carry_bits& carry,
                                      typename Pass::work& work, const typename Pass::kernel::constants& k) {
   using Kernel = typename Pass::kernel;
@@ -28,27 +29,33 @@ INTSUM_ALWAYS_INLINE bool run_blocks(const unsigned char* p, std::size_t count, 
   return false;
 }
 
+// What runs `count` blocks from p as run_blocks does: with the carry, the
+// pass's work and the kernel's constants; true when the list ends.
+template <class Run, class Pass>
+concept runs_blocks = std::is_invocable_r_v<bool, Run&, const unsigned char*, std::size_t, carry_bits&,
+                                            typename Pass::work&, const typename Pass::kernel::constants&>;
+
 // The end of a chunk whose whole blocks with a lookahead, up to pos, have
-// been run (`ended` when the list ended in them). `run(p, count, carry,
-// work)` runs `count` blocks from p as run_blocks does.
-template <class Pass, class Run>
+// been run (`ended` when the list ended in them), the rest on trial.
+template <pass Pass, runs_blocks<Pass> Run>
 INTSUM_ALWAYS_INLINE chunk_result finish_chunk(typename Pass::carry_type& c, const unsigned char* p,
                                                std::size_t n, std::size_t pos, bool eof, bool ended,
-                                               carry_bits carry, typename Pass::work& work, Run run) {
+                                               carry_bits carry, typename Pass::work& work, Run run_trial,
+                                               const typename Pass::kernel::constants& k) {
   if (!ended) {
-    // The bytes after the last whole block with a lookahead. At the end of
-    // input they are padded with NULs, which end the list as the end of input
-    // does. Otherwise they are padded with digits, which end nothing, to
-    // learn whether the list ends within them: then no more need be read.
-    // What a chunk leaves, in whole blocks, and the lookahead after them.
-    alignas(64) unsigned char rest[max_tail + 1 + lookahead_bytes];
+    // The bytes after the last whole block with a lookahead, in whole blocks,
+    // and a lookahead after them. At the end of input they are padded with
+    // NULs, which end the list as the end of input does. Otherwise they are
+    // padded with digits, which end nothing, to learn whether the list ends
+    // within them: then no more need be read.
+    alignas(64) unsigned char trial_bytes[max_tail + 1 + lookahead_bytes];
     static_assert((max_tail + 1) % block_bytes == 0);
-    std::memset(rest, eof ? 0 : '0', sizeof rest);
-    std::memcpy(rest, p + pos, n - pos);
+    std::memset(trial_bytes, eof ? 0 : '0', sizeof trial_bytes);
+    std::memcpy(trial_bytes, p + pos, n - pos);
     Pass::settle(work);
     carry_bits trial_carry = carry;
     typename Pass::work trial = work;
-    ended = run(rest, (n - pos + block_bytes - 1) / block_bytes, trial_carry, trial);
+    ended = run_trial(trial_bytes, (n - pos + block_bytes - 1) / block_bytes, trial_carry, trial, k);
     if (ended || eof) {
       work = trial;
       ended = true;
@@ -58,12 +65,11 @@ INTSUM_ALWAYS_INLINE chunk_result finish_chunk(typename Pass::carry_type& c, con
   return {ended ? n : pos, ended};
 }
 
-// Runs a pass over one chunk with `run(p, count, carry, work, k)`, which
-// runs `count` blocks from p as run_blocks does, and `rest`, which does the
-// same for the at most two blocks at the end of the chunk.
-template <class Pass, class Run, class Rest>
+// Runs a pass over one chunk with `run`, and `run_trial` for the at most
+// two blocks at the end of the chunk.
+template <pass Pass, runs_blocks<Pass> Run, runs_blocks<Pass> Trial>
 INTSUM_ALWAYS_INLINE chunk_result run_chunk_with(typename Pass::carry_type& c, const unsigned char* p,
-                                                 std::size_t n, bool eof, Run run, Rest rest) {
+                                                 std::size_t n, bool eof, Run run, Trial run_trial) {
   if (c.state.at == phase::ended) return {n, true};
   const typename Pass::kernel::constants k;
   typename Pass::work work = Pass::start(c);
@@ -71,14 +77,11 @@ INTSUM_ALWAYS_INLINE chunk_result run_chunk_with(typename Pass::carry_type& c, c
   // Whole blocks with their lookahead after them.
   const std::size_t pos = n > lookahead_bytes ? (n - lookahead_bytes) / block_bytes * block_bytes : 0;
   const bool ended = pos != 0 && run(p, pos / block_bytes, carry, work, k);
-  return finish_chunk<Pass>(c, p, n, pos, eof, ended, carry, work,
-                            [&k, &rest](const unsigned char* q, std::size_t count, carry_bits& t, auto& w) {
-                              return rest(q, count, t, w, k);
-                            });
+  return finish_chunk<Pass>(c, p, n, pos, eof, ended, carry, work, run_trial, k);
 }
 
 // run_chunk_with block by block.
-template <class Pass>
+template <block_pass Pass>
 INTSUM_ALWAYS_INLINE chunk_result run_chunk(typename Pass::carry_type& c, const unsigned char* p,
                                             std::size_t n, bool eof) {
   const auto blocks = [](const unsigned char* q, std::size_t count, carry_bits& t, auto& w, const auto& k) {

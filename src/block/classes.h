@@ -1,35 +1,15 @@
-// What each byte is to the format, and a block's bytes sorted into masks of
-// those classes (docs/design.md, "Byte classes").
+// A block's bytes sorted into masks of their classes (core/byte_class.h;
+// docs/design.md, "Byte classes").
 #pragma once
 
 #include <cstdint>
 
 #include "block/block.h"
+#include "core/byte_class.h"
 
 namespace intsum {
 namespace block {
 namespace {
-
-// The one description from which the kernels build their class tables.
-// White space is the space and other_white.
-enum class byte_class : unsigned char { other, digit, minus, plus, space, comma, other_white };
-
-constexpr byte_class class_of(unsigned char c) {
-  if (c >= '0' && c <= '9') return byte_class::digit;
-  if (c >= '\t' && c <= '\r') return byte_class::other_white;
-  switch (c) {
-    case '-':
-      return byte_class::minus;
-    case '+':
-      return byte_class::plus;
-    case ' ':
-      return byte_class::space;
-    case ',':
-      return byte_class::comma;
-    default:
-      return byte_class::other;
-  }
-}
 
 // A block's classes as masks of type M (block.h).
 template <class M>

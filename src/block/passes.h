@@ -1,11 +1,12 @@
-// The two things a block kernel does with each block's plan, and what a
-// chunk starts from and leaves behind for each: summing, where the kernel
-// weighs the live digits into its accumulators, and folding, where it
-// converts the integers into a batch of values for the combiner
-// (docs/design.md, "Summing and folding"). The drivers (chunk.h, groups512.h)
-// run either.
+// What a block kernel provides, and the two things done with each block's
+// plan: summing, where the kernel weighs the live digits into its
+// accumulators, and folding, where it converts the integers into a batch of
+// values for the combiner; and what a chunk starts from and leaves behind
+// for each (docs/design.md, "Summing and folding"). The drivers (chunk.h,
+// x86/avx512/groups.h) run either.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 
 #include "block/values.h"
@@ -15,19 +16,44 @@ namespace intsum {
 namespace block {
 namespace {
 
-// A kernel provides:
-//   constants                  vectors made once per chunk
-//   accumulators               the running sums, in vector registers
-//   classify(p, k)             the classes of the block at p
-//   weigh(p, plan, acc, k)     adds the block's live digits at their weights
-//   total(acc)                 the accumulated sum, mod 2^32
-//   converted_digits           0, or the longest digit run that convert takes
-//   convert(p, plan, at, batch, k)
-//                              writes the signed values of the integers of
-//                              a block with no longer runs (integer_ends `at`,
-//                              some live digits, room in the batch), then
-//                              take_converted
-template <class Kernel>
+// Every block kernel: `constants`, the vectors made once per chunk, and the
+// classes of the block at p.
+template <class K>
+concept classifies = std::default_initializable<typename K::constants> &&
+    requires(const unsigned char* p, const typename K::constants& k) {
+  { K::classify(p, k) } -> std::same_as<classes>;
+};
+
+// For the sum: `accumulators`, the running sums in vector registers, copied
+// for the trial at a chunk's end, and their total mod 2^32.
+template <class K>
+concept accumulates = classifies<K> && std::copyable<typename K::accumulators> &&
+    std::default_initializable<typename K::accumulators> && requires(const typename K::accumulators& acc) {
+  { K::total(acc) } -> std::same_as<std::uint32_t>;
+};
+
+// For the sum block by block: adds the block's live digits at their weights.
+template <class K>
+concept weighs_blocks = accumulates<K> &&
+    requires(const unsigned char* p, const block_plan& plan, typename K::accumulators& acc,
+             const typename K::constants& k) {
+  K::weigh(p, plan, acc, k);
+};
+
+// For the fold: writes the signed values of the integers of a block whose
+// digit runs are at most `converted_digits` long (0: none) from the batch's
+// count on, given their ends `at`, some live digits and room in the batch,
+// then take_converted. Blocks with longer runs go to convert_in_words.
+template <class K>
+concept converts = classifies<K> &&
+    requires(const unsigned char* p, const block_plan& plan, const integer_ends& at, value_batch& batch,
+             const typename K::constants& k) {
+  { K::converted_digits } -> std::convertible_to<unsigned>;
+  K::convert(p, plan, at, batch, k);
+};
+
+// The sum: each block's live digits weighed into the accumulators.
+template <accumulates Kernel>
 struct summing {
   using kernel = Kernel;
   using carry_type = sum_carry;
@@ -36,7 +62,7 @@ struct summing {
 
   INTSUM_ALWAYS_INLINE static work start(const sum_carry&) { return {}; }
   INTSUM_ALWAYS_INLINE static void take(const unsigned char* p, const block_plan& plan, work& acc,
-                                        const typename Kernel::constants& k) {
+                                        const typename Kernel::constants& k) requires weighs_blocks<Kernel> {
     Kernel::weigh(p, plan, acc, k);
   }
   // Before the trial at a chunk's end: nothing to settle.
@@ -48,7 +74,9 @@ struct summing {
   }
 };
 
-template <class Kernel>
+// The fold: each block's integers converted into the batch, which applies
+// the combiner from time to time.
+template <converts Kernel>
 struct folding {
   using kernel = Kernel;
   using carry_type = fold_carry;
@@ -99,6 +127,25 @@ struct folding {
       c.state.at = phase::separator;
     }
   }
+};
+
+// What a driver runs: a pass of a kernel, its carry and its work (the
+// accumulators or the batch), from a chunk's start to its end.
+template <class P>
+concept pass = classifies<typename P::kernel> && std::copyable<typename P::work> &&
+    requires(typename P::carry_type& c, typename P::work& w, const carry_bits& carry, bool ended) {
+  { P::folds } -> std::convertible_to<bool>;
+  { P::start(c) } -> std::same_as<typename P::work>;
+  P::settle(w);
+  P::finish(c, w, carry, ended);
+};
+
+// A pass that takes a block's plan at a time, as the block-by-block driver
+// (chunk.h) runs it.
+template <class P>
+concept block_pass = pass<P> && requires(const unsigned char* p, const block_plan& plan, typename P::work& w,
+                                         const typename P::kernel::constants& k) {
+  P::take(p, plan, w, k);
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The integers' values, for the fold with a combiner other than add: a
-// block's integers in file order into a batch, which the combiner is applied
-// to from time to time (docs/design.md, "Values"). An integer may run on
-// from block to block; its digits so far wait as `pending`.
+// block's integers in file order into a batch, which the combiner is
+// applied to from time to time (docs/design.md, "Values, for other
+// combiners"). An integer may run on from block to block; its digits so far
+// wait as `pending`.
 #pragma once
 
 #include <bit>
@@ -38,13 +39,19 @@ namespace {
 }
 
 struct value_batch {
+  // A block holds at most this many integers: each needs a digit, and a
+  // byte that is no digit before the next.
+  static constexpr unsigned most_per_block = block_bytes / 2;
   // After a block the batch is applied from this count on, so that the next
-  // block, whose integers may add 32 values, finds room; the trial at a
-  // chunk's end, at most two blocks, starts empty.
+  // block finds room.
   static constexpr unsigned apply_from = 96;
   // Room for a block's values after that, and for a kernel that writes
   // eight at a time to write up to seven past them.
-  static constexpr unsigned capacity = apply_from + 32 + 8;
+  static constexpr unsigned capacity = apply_from + most_per_block + 8;
+  // The trial at a chunk's end starts empty, and none of its values may
+  // reach the combiner before it is known to count.
+  static_assert((max_tail + 1) / block_bytes * most_per_block <= apply_from,
+                "the trial's blocks would apply the batch");
 
   fold_carry* out;
   std::uint32_t pending = 0;  // the digits so far of the integer that goes on into the next block

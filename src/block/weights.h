@@ -1,7 +1,7 @@
 // The sum's weights: a digit k places from the end of its integer adds its
-// value times 10^k mod 2^32 (docs/design.md, "Weights"). The kernels look
-// weights up by the digit's run; a block with a run too long for their
-// lookups is weighed here instead, a run of digits at a time.
+// value times 10^k mod 2^32 (docs/design.md, "Digit runs and weights"). The
+// kernels look weights up by the digit's run; a block with a run too long
+// for their lookups is weighed here instead, a run of digits at a time.
 #pragma once
 
 #include <bit>
@@ -16,6 +16,17 @@ namespace {
 
 // The longest run the kernels weigh by lookups; longer ones come here.
 inline constexpr unsigned looked_up_runs = 15;
+// Tables by run, 0 (no digit) to looked_up_runs, for 16-entry byte shuffles.
+static_assert(looked_up_runs + 1 <= 16, "a run's weight must be one 16-entry shuffle's lookup");
+
+// The longest run whose weight 10^(run - 1) is below 2^(8 bytes): runs
+// up to 3 weigh in one byte, up to 5 in two.
+constexpr unsigned runs_weighed_in(unsigned bytes) {
+  unsigned run = 1;
+  for (std::uint64_t weight = 10; weight < std::uint64_t{1} << (8 * bytes); weight *= 10) ++run;
+  return run;
+}
+static_assert(runs_weighed_in(1) == 3 && runs_weighed_in(2) == 5);
 
 // The weight tables for 16-entry byte shuffles, one per byte of the 32-bit
 // weight: entry r holds that byte of 10^(r-1) mod 2^32 for a digit whose

@@ -11,31 +11,31 @@
 
 namespace intsum {
 
-// scan_scalar.cpp: the byte-at-a-time reference, on every CPU.
+// portable/scan_scalar.cpp: the byte-at-a-time reference, on every CPU.
 chunk_result sum_scalar(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_scalar(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
-// scan_avx512.cpp, on x86-64.
+// x86/avx512/scan_avx512.cpp, on x86-64.
 chunk_result sum_avx512(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_avx512(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
-// scan_avx2.cpp, on x86-64.
+// x86/scan_avx2.cpp, on x86-64.
 chunk_result sum_avx2(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_avx2(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
-// scan_sse4.cpp, on x86-64.
+// x86/scan_sse4.cpp, on x86-64.
 chunk_result sum_sse4(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_sse4(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
-// scan_neon.cpp, on aarch64.
+// arm/scan_neon.cpp, on aarch64.
 chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_neon(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
-// scan_rvv.cpp, on riscv64 with the vector extension.
+// riscv/scan_rvv.cpp, on riscv64 with the vector extension.
 chunk_result sum_rvv(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_rvv(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
-// scan_portable.cpp, on every processor: words of 64 bits in plain C++.
+// portable/scan_portable.cpp, on every processor: words of 64 bits in plain C++.
 chunk_result sum_portable(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_portable(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 

@@ -16,52 +16,25 @@
 #include <type_traits>
 #include <utility>
 
-#include "block/digits.h"  // block::load_le64, block::eight_digits
+#include "block/digits.h"  // block::eight_digits
 #include "block/values.h"  // block::fold_values
 #include "core/kernels.h"
+#include "portable/words.h"
 
 namespace intsum {
 namespace {
 
-using word = std::uint64_t;
-using bytes = const unsigned char*;
-
-constexpr word bytes_of(unsigned char c) { return 0x0101010101010101u * c; }
-constexpr word high_bits = bytes_of(0x80);
-
-// On RISC-V (rv64gc) a word at any address may be slow or trap, and bit scans
-// are library calls: there words come from aligned ones, scans from tables.
-#if defined(__riscv)
-constexpr bool unaligned_loads = false, native_scans = false;
-#else
-constexpr bool unaligned_loads = true, native_scans = true;
-#endif
 // Bytes a read takes from an integer's start, and before its digits' end.
 constexpr std::size_t margin = unaligned_loads ? 24 : 32, behind = unaligned_loads ? 16 : 24;
 
-// N words from q on, little-endian; on RISC-V from N + 1 aligned ones.
-template <std::size_t N>
-INTSUM_ALWAYS_INLINE std::array<word, N> load(bytes q) {
-  constexpr std::size_t size = unaligned_loads ? 1 : 8;
-  const std::size_t offset = reinterpret_cast<std::uintptr_t>(q) & (size - 1);
-  bytes aligned = std::assume_aligned<size>(q - offset);
-  auto at = [&](std::size_t i) {
-    const word low = block::load_le64(aligned + 8 * i) >> 8 * offset;
-    return unaligned_loads ? low : low | block::load_le64(aligned + 8 * i + 8) << 1 << (63 - 8 * offset);
-  };
-  return [&]<std::size_t... I>(std::index_sequence<I...>) { return std::array<word, N>{at(I)...}; }
-  (std::make_index_sequence<N>{});
-}
-
 // One table: by first byte (none, plus, minus), the byte that must be a
-// digit, the sign (mask, factor), where digits start; bit scans (de Bruijn).
-// (By number of digits, their bytes in the word ending with them and the one
-// before are block::digit_masks.)
+// digit, the sign (mask, factor), where digits start. (By number of digits,
+// their bytes in the word ending with them and the one before are
+// block::digit_masks.)
 struct lookups {
   std::array<word, 3> digit_at, negative, sign, first;
-  unsigned char rule_of[256], lowest[64], highest[256];
+  unsigned char rule_of[256];
 };
-constexpr word de_bruijn = 0x03f79d71b4ca8b09u;
 
 constexpr lookups table = [] {
   lookups t{};
@@ -69,58 +42,24 @@ constexpr lookups table = [] {
   t.negative = {0, 0, ~word{0}};
   t.sign = {1, 1, ~word{0}};
   t.first = {0, 1, 1};
-  t.rule_of[unsigned{'+'}] = 1;
-  t.rule_of[unsigned{'-'}] = 2;
-  for (unsigned i = 0; i < 64; ++i) t.lowest[(de_bruijn << i) >> 58] = static_cast<unsigned char>(i);
-  for (unsigned m = 1; m < 256; ++m) t.highest[m] = static_cast<unsigned char>(8 * std::bit_width(m) - 1);
+  for (unsigned c = 0; c < 256; ++c) {
+    const byte_class k = class_of(static_cast<unsigned char>(c));
+    t.rule_of[c] = k == byte_class::plus ? 1 : k == byte_class::minus ? 2 : 0;
+  }
   return t;
 }();
 
-// The lowest set bit of x (not 0); the highest of m (only bits 7 of bytes).
-INTSUM_ALWAYS_INLINE unsigned lowest_bit(word x) {
-  if constexpr (native_scans) return static_cast<unsigned>(std::countr_zero(x));
-  return table.lowest[((x & (0 - x)) * de_bruijn) >> 58];
-}
-INTSUM_ALWAYS_INLINE unsigned highest_bit(word m) {
-  if constexpr (native_scans) return 63 - static_cast<unsigned>(std::countl_zero(m));
-  return table.highest[((m >> 7) * 0x0102040810204080u) >> 56];
-}
-
-// The lowest bit 7 of bytes 0 to 6 as 8 * byte + 7; 62 if none (not found).
-INTSUM_ALWAYS_INLINE unsigned lowest(word m) { return lowest_bit(m | word{1} << 62); }
-
-// Bit 7 of each byte of y = w ^ "00000000" that is not a digit. A byte of
-// 0xba or more may mark the next byte too; it ends the digits before that.
-INTSUM_ALWAYS_INLINE word non_digits(word y) { return ((y + bytes_of(0x76)) | y) & high_bits; }
-
-// Bit 7 of each byte 0x09 to 0x0d: tab, newline, vertical tab, form feed, CR.
-INTSUM_ALWAYS_INLINE word controls(word w) {
-  return (w + bytes_of(0x80 - '\t')) & ~(w + bytes_of(0x80 - '\r' - 1)) & high_bits;
-}
-
-// Bit 7 of each byte that is not white space; bytes of 0x80 and up are
-// not, and their carries may mark the byte after them, past them anyway.
-INTSUM_ALWAYS_INLINE word non_white(word w) {
-  return (((w ^ bytes_of(' ')) + bytes_of(0x7f)) | w) & ~controls(w) & high_bits;
-}
-
-// Bit 7 where the white space after an integer stops: not white space, or a
-// comma after a tab, newline or the like (commas go with spaces only).
-INTSUM_ALWAYS_INLINE word stops(word w) {
-  const word control = controls(w), not_space = (w ^ bytes_of(' ')) + bytes_of(0x7f);
-  return ((not_space & ~control & (((w ^ bytes_of(',')) + bytes_of(0x7f)) | (0 - control))) | w) & high_bits;
-}
-
 // An integer as read: its digits right-aligned (the last eight, those before),
-// its rule, the bytes to the next integer's start; untrusted if odd != 0.
+// its rule, the bytes to the next integer's start; not to be trusted if
+// `untrusted` is not 0.
 struct token {
   word low, high;
   unsigned rule, length;
-  word odd;
+  word untrusted;
 };
 
 // An integer of up to 14 digits and a sign, then up to 6 bytes of white space.
-INTSUM_ALWAYS_INLINE token read(bytes q, std::false_type) {
+INTSUM_ALWAYS_INLINE token read_token(bytes q) {
   const auto [a, b] = load<2>(q);
   const word ya = a ^ bytes_of('0'), yb = b ^ bytes_of('0');
   const word non_digit = non_digits(ya), after = non_digit & ~word{0xff};
@@ -143,10 +82,10 @@ INTSUM_ALWAYS_INLINE token read(bytes q, std::false_type) {
 struct tiny_word {
   word units, tens, unit_at;
   unsigned length;
-  word odd;
+  word untrusted;
 };
 
-INTSUM_ALWAYS_INLINE tiny_word read(bytes q, std::true_type) {
+INTSUM_ALWAYS_INLINE tiny_word read_tiny_word(bytes q) {
   const word w = load<1>(q)[0], y = w ^ bytes_of('0');
   const word non_digit = non_digits(y), not_white = non_white(w);
   // Starts: not white space after white space; the last is 7 if none.
@@ -156,9 +95,9 @@ INTSUM_ALWAYS_INLINE tiny_word read(bytes q, std::true_type) {
   const word digit = non_digit ^ high_bits, unit = digit & (non_digit >> 8) & before;
   const word ten = digit & (digit >> 8) & before;
   // Anything but digits and white space, or three digits in a row.
-  const word odd = ((not_white & non_digit) | (ten & (digit << 8))) & before;
+  const word untrusted = ((not_white & non_digit) | (ten & (digit << 8))) & before;
   auto nibbles = [](word m) { return (m >> 3) - (m >> 7); };
-  return {y & nibbles(unit), y & nibbles(ten), unit, (last - 7) >> 3, odd | (~before & 1)};
+  return {y & nibbles(unit), y & nibbles(ten), unit, (last - 7) >> 3, untrusted | (~before & 1)};
 }
 
 // The sum of a word's bytes, and their value as decimal places, the first
@@ -223,11 +162,19 @@ struct value_list {
 };
 
 // One step: an integer, or with Tiny a word's worth.
+template <bool Tiny>
+INTSUM_ALWAYS_INLINE auto read_step(bytes q) {
+  if constexpr (Tiny)
+    return read_tiny_word(q);
+  else
+    return read_token(q);
+}
+
 template <bool Tiny, class Out>
-INTSUM_ALWAYS_INLINE bytes step(bytes q, Out& out, word& odd) {
-  const auto t = read(q, std::bool_constant<Tiny>{});
+INTSUM_ALWAYS_INLINE bytes step(bytes q, Out& out, word& untrusted) {
+  const auto t = read_step<Tiny>(q);
   out.take(t);
-  odd |= t.odd;
+  untrusted |= t.untrusted;
   return q + t.length;
 }
 
@@ -239,10 +186,10 @@ INTSUM_ALWAYS_INLINE unsigned safe_steps(bytes q, bytes end) {
 }
 
 template <bool Tiny, class Out>
-INTSUM_ALWAYS_INLINE bytes read_alone(bytes q, bytes end, Out& out, word& odd) {
-  while (q < end && odd == 0) {
+INTSUM_ALWAYS_INLINE bytes read_alone(bytes q, bytes end, Out& out, word& untrusted) {
+  while (q < end && untrusted == 0) {
     for (unsigned n = std::min(Out::steps, safe_steps<Tiny>(q, end)); n != 0; --n)
-      q = step<Tiny>(q, out, odd);
+      q = step<Tiny>(q, out, untrusted);
     out.settle();
   }
   return q;
@@ -254,18 +201,18 @@ struct segment {
   bytes at[2], end[2];
   bool split;
   bytes next() const { return at[split]; }
-  bool good(word odd) const { return odd == 0 && (!split || at[0] == end[0]); }
+  bool good(word untrusted) const { return untrusted == 0 && (!split || at[0] == end[0]); }
 };
 
-// Reads both pieces side by side, until anything odd. Words read whole take
+// Reads both pieces side by side, until anything untrusted. Words read whole take
 // integers up to 7 bytes on, in the same piece: a piece's last bytes are read
 // an integer a step. The sum takes both pieces in one Out, settled as often.
 template <bool Tiny, class Out>
-word read_pieces(segment& s, Out& out_a, Out& out_b, word odd = 0) {
+word read_pieces(segment& s, Out& out_a, Out& out_b, word untrusted = 0) {
   constexpr std::size_t room = Tiny ? 7 : 0;
   constexpr unsigned rounds = Out::shared ? Out::steps / 2 : Out::steps;
   bytes p = s.at[0], q = s.at[1], p_end = s.end[0] - room, q_end = s.end[1] - room;
-  word bad = odd;
+  word bad = untrusted;
   Out x = out_a, y_own = out_b;
   Out& y = Out::shared ? x : y_own;
   for (unsigned left = rounds; p < p_end && q < q_end && bad == 0;) {
@@ -289,8 +236,6 @@ word read_pieces(segment& s, Out& out_a, Out& out_b, word odd = 0) {
   return Tiny ? read_pieces<false>(s, out_a, out_b, bad) : bad;
 }
 
-bool is_white(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
-
 // Pieces: the sum's long, as each segment costs some setting up; the fold's
 // short, for their values (a byte each at most, and the unchecked steps') to
 // wait on the stack. Their newline is looked for up to this far on.
@@ -298,7 +243,7 @@ constexpr std::size_t sum_piece = 2048, fold_piece = 320, newline_window = 128,
                       piece_values = fold_piece + newline_window + 2 * value_list::steps * 3;
 
 template <class Carry>
-segment plan(bytes at, bytes limit) {
+segment segment_at(bytes at, bytes limit) {
   constexpr std::size_t piece_bytes = std::is_same_v<Carry, sum_carry> ? sum_piece : fold_piece;
   const std::size_t piece = std::min<std::size_t>(piece_bytes, static_cast<std::size_t>(limit - at) / 2);
   auto nl = static_cast<bytes>(
@@ -314,14 +259,14 @@ segment plan(bytes at, bytes limit) {
   return {{at, end}, {end, end}, false};
 }
 
-// A segment read side by side; false, with nothing taken, if anything was
-// odd there or piece 0 did not end where piece 1 starts.
+// A segment read side by side; false, with nothing taken, if anything there
+// was untrusted or piece 0 did not end where piece 1 starts.
 template <bool Tiny>
 bool read_segment(sum_carry& c, segment& s) {
   digit_sums sums;
-  const word odd = read_pieces<Tiny>(s, sums, sums);
-  if (s.good(odd)) c.sum += sums.total;
-  return s.good(odd);
+  const word untrusted = read_pieces<Tiny>(s, sums, sums);
+  if (s.good(untrusted)) c.sum += sums.total;
+  return s.good(untrusted);
 }
 
 template <bool Tiny>
@@ -335,49 +280,51 @@ bool read_segment(fold_carry& c, segment& s) {
 }
 
 // Segments from an integer's start on, words read whole unless that failed
-// in the last 64; stops past `limit`, or at a segment to read byte by byte.
+// in the last 64; stops past `limit`, or at a segment to read byte by byte
+// (up to `bytes_to`).
 template <class Carry>
-bytes read_fast(Carry& c, bytes at, bytes limit, unsigned& long_only, bytes& rest) {
+bytes read_fast(Carry& c, bytes at, bytes limit, unsigned& long_only, bytes& bytes_to) {
   while (at < limit) {
-    const segment s = plan<Carry>(at, limit);
+    const segment s = segment_at<Carry>(at, limit);
     segment tried = s;
     if (long_only != 0 || !read_segment<true>(c, tried)) {
       long_only = long_only == 0 ? 64 : long_only - 1;
       tried = s;
-      if (!read_segment<false>(c, tried)) return rest = s.end[1], at;
+      if (!read_segment<false>(c, tried)) return bytes_to = s.end[1], at;
     }
     at = tried.next();
   }
   return at;
 }
 
-chunk_result exact(sum_carry& c, bytes p, std::size_t n, bool eof) { return sum_scalar(c, p, n, eof); }
-chunk_result exact(fold_carry& c, bytes p, std::size_t n, bool eof) { return fold_scalar(c, p, n, eof); }
+// The byte-at-a-time scanner, with the same carry.
+chunk_result by_bytes(sum_carry& c, bytes p, std::size_t n, bool eof) { return sum_scalar(c, p, n, eof); }
+chunk_result by_bytes(fold_carry& c, bytes p, std::size_t n, bool eof) { return fold_scalar(c, p, n, eof); }
 
 template <class Carry>
 chunk_result scan(Carry& c, bytes p, std::size_t n, bool eof) {
   if (c.state.at == phase::ended) return {n, true};
-  bytes at = p, limit = n > margin ? p + n - margin : p, rest = p + behind;  // byte by byte up to rest
+  bytes at = p, limit = n > margin ? p + n - margin : p, bytes_to = p + behind;
   unsigned long_only = 0;
   while (at < limit) {
     if (c.state.at == phase::separator) {
-      while (at < limit && (*at == ' ' || *at == ',')) ++at;
+      while (at < limit && is_separator(*at)) ++at;
       if (at == limit) break;
       c.state.at = phase::blank;
     }
-    // Byte by byte up to `rest`, or to the end of the integer under way.
-    if (at < rest || c.state.at != phase::blank) {
-      bytes to = at < rest ? rest : at + (*at == '+' || *at == '-');
-      while (at >= rest && to < limit && static_cast<unsigned char>(*to - '0') < 10) ++to;
+    // Byte by byte up to `bytes_to`, or to the end of the integer under way.
+    if (at < bytes_to || c.state.at != phase::blank) {
+      bytes to = at < bytes_to ? bytes_to : at + is_sign(*at);
+      while (at >= bytes_to && to < limit && is_digit(*to)) ++to;
       to = std::min(std::max(to, at + 1), limit);
-      if (exact(c, at, static_cast<std::size_t>(to - at), false).ended) return {n, true};
+      if (by_bytes(c, at, static_cast<std::size_t>(to - at), false).ended) return {n, true};
       at = to;
       continue;
     }
     while (at < limit && is_white(*at)) ++at;
-    if (at < limit) at = read_fast(c, at, limit, long_only, rest);
+    if (at < limit) at = read_fast(c, at, limit, long_only, bytes_to);
   }
-  return {n, exact(c, at, static_cast<std::size_t>(p + n - at), eof).ended};
+  return {n, by_bytes(c, at, static_cast<std::size_t>(p + n - at), eof).ended};
 }
 
 }  // namespace

@@ -1,17 +1,27 @@
 // The byte-at-a-time scanner: the reference for the input format, which
 // the tests and the fuzzer hold every other kernel to, and the kernel of
 // last resort.
+#include "core/byte_class.h"
 #include "core/kernels.h"
 
 namespace intsum {
 namespace {
 
-bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
+// Tests of a compare or two each, rather than lookups in a table of
+// class_of, each proven to be the classes it stands for.
+constexpr bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
+constexpr bool is_white_space(unsigned char c) {
+  return c == ' ' || static_cast<unsigned char>(c - '\t') < 5;
+}
+constexpr bool is_separator(unsigned char c) { return c == ' ' || c == ','; }
+constexpr bool is_sign(unsigned char c) { return c == '-' || c == '+'; }
+constexpr bool is_minus(unsigned char c) { return c == '-'; }
 
-// Space, tab, newline, vertical tab, form feed, carriage return.
-bool is_white_space(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
-
-bool is_sign(unsigned char c) { return c == '-' || c == '+'; }
+static_assert(tests_class(is_digit, byte_class::digit));
+static_assert(tests_class(is_white_space, byte_class::space, byte_class::other_white));
+static_assert(tests_class(is_separator, byte_class::space, byte_class::comma));
+static_assert(tests_class(is_sign, byte_class::minus, byte_class::plus));
+static_assert(tests_class(is_minus, byte_class::minus));
 
 // Runs the state machine over one chunk; `take` receives each integer, mod
 // 2^32. The switch only resumes where the last chunk stopped; within a chunk
@@ -37,7 +47,7 @@ chunk_result scan(scan_state& state, const unsigned char* p, std::size_t n, bool
   }
 
 separator:
-  while (i < n && (p[i] == ' ' || p[i] == ',')) ++i;
+  while (i < n && is_separator(p[i])) ++i;
   if (i == n) {
     at = phase::separator;
     goto done;
@@ -50,7 +60,7 @@ blank:
   }
   negative = false;
   if (is_sign(p[i])) {
-    negative = p[i++] == '-';
+    negative = is_minus(p[i++]);
   sign:
     if (i == n) {
       at = phase::sign;

@@ -98,10 +98,21 @@ template <int R, class Pass>
 INTSUM_ALWAYS_INLINE bool run_rvv_blocks(const unsigned char* p, std::size_t count, carry_bits& carry,
                                          typename Pass::work& work,
                                          const typename Pass::kernel::constants& k) {
-  if constexpr (R == 4)
-    return run_blocks<Pass>(p, count, carry, work, k);
-  else
+  if constexpr (R == 4) {
+    // run_blocks, for the sum's weighing too, which is no whole pass: it
+    // holds its sums in registers, as vector types cannot be members.
+    classes now = classify_block<R>(p);
+    for (std::size_t b = 0; b < count; ++b, p += block_bytes) {
+      const classes next = classify_block<R>(p + block_bytes);
+      const plan_and_stop planned = plan_block(now, next.digit, carry);
+      Pass::take(p, planned.p, work, k);
+      if (planned.stop != 0) return true;
+      now = next;
+    }
+    return false;
+  } else {
     return run_compared_blocks<R, Pass>(p, count, carry, work, k);
+  }
 }
 
 // A pass for run_blocks whose work is a weighing: a function of the block

@@ -1,5 +1,6 @@
 // Integers of up to 16 digits converted in the 64-bit lanes of x86 vectors,
-// as many at a time as a vector has lanes (docs/design.md, "Mark scan").
+// as many at a time as a vector has lanes (docs/design.md, "Mark scan: AVX2
+// and SSE4").
 // Each integer's last 16 bytes are read as two words, the bytes before its
 // first digit cleared, and each word's eight digits turned into a value in
 // three multiply-adds.

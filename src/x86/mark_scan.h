@@ -1,13 +1,14 @@
 // The mark-scan kernel, written once for x86 byte vectors of any width
-// (x86_vectors.h): AVX2 runs it on two 256-bit vectors a block, SSE4 on four
-// of 128 bits. Classes come from compares, masks from movemasks, and each
-// digit's place from a max-scan of marks (docs/design.md, "Mark scan"):
-// byte i holds 128 - i where it is no digit, and a digit's run is its own
-// mark less the greatest mark from it on, that of the first non-digit after
-// it. The scan runs within each 8-byte lane by shifts, then looks two lanes
-// ahead, which is exact for runs up to 17; longer runs are weighed in words.
+// (vectors.h): AVX2 runs it on two 256-bit vectors a block, SSE4 on four of
+// 128 bits. Classes come from compares, masks from movemasks, and each
+// digit's place from a max-scan of marks (docs/design.md, "Mark scan: AVX2
+// and SSE4"): byte i holds 128 - i where it is no digit, and a digit's run
+// is its own mark less the greatest mark from it on, that of the first
+// non-digit after it. The scan runs within each 8-byte lane by shifts, then looks two lanes
+// ahead, which is exact for runs up to 16; longer runs are weighed in words.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "block/chunk.h"
@@ -87,6 +88,39 @@ INTSUM_ALWAYS_INLINE vectors64<V> negate_where(const vectors64<V>& x, const vect
   return x.zip(negative, [](auto d, auto n) { return V::sub8(V::xor_(d, n), n); });
 }
 
+// For each 8-bit mask, the byte shuffle that packs the bytes it selects to
+// the front.
+struct pack_table {
+  alignas(8) unsigned char of[256][8];
+};
+
+constexpr pack_table make_pack_table() {
+  pack_table t{};
+  for (unsigned m = 0; m < 256; ++m) {
+    unsigned n = 0;
+    for (unsigned b = 0; b < 8; ++b)
+      if ((m >> b & 1) != 0) t.of[m][n++] = static_cast<unsigned char>(b);
+    for (; n < 8; ++n) t.of[m][n] = 0x80;  // zero
+  }
+  return t;
+}
+
+inline constexpr pack_table packs = make_pack_table();
+
+// Writes the bytes of the 64 at `value` that `ends` selects, in order,
+// widened to 32 bits, from `out` on, eight bytes at a time with no branch
+// on where they are. Up to seven more values are written past them.
+INTSUM_ALWAYS_INLINE void read_off_packed(const std::int8_t* value, std::uint64_t ends, std::uint32_t* out) {
+  for (unsigned g = 0; g < 8; ++g) {
+    const unsigned m = ends >> (8 * g) & 0xff;
+    const __m128i packed = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(value + 8 * g)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(packs.of[m])));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_cvtepi8_epi32(packed));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_cvtepi8_epi32(_mm_srli_si128(packed, 4)));
+    out += std::popcount(m);
+  }
+}
+
 // The operations of convert_values_of_two (values.h).
 template <class V>
 struct vector_bytes {
@@ -130,16 +164,37 @@ constexpr mark_scan_tables make_mark_scan_tables() {
 
 inline constexpr mark_scan_tables mark_scan_table = make_mark_scan_tables();
 
+// The classes by compares, which cost less than lookups here. A range check
+// is one signed compare: adding the bias moves the range to the top of the
+// signed bytes, just below 0x80. The vectors and the proof that these are
+// the classes of class_of share the constants.
+struct range_check {
+  unsigned char bias, floor;
+  constexpr bool operator()(unsigned char c) const {
+    return static_cast<signed char>(static_cast<unsigned char>(c + bias)) > static_cast<signed char>(floor);
+  }
+};
+inline constexpr range_check digit_range{0x7f - '9', 0x7f - 10}, other_white_range{0x7f - '\r', 0x7f - 5};
+inline constexpr unsigned char minus_byte = '-', plus_byte = '+', space_byte = ' ', comma_byte = ',';
+
+static_assert(tests_class(digit_range, byte_class::digit));
+static_assert(tests_class(other_white_range, byte_class::other_white));
+static_assert(tests_class([](unsigned char c) { return c == minus_byte; }, byte_class::minus));
+static_assert(tests_class([](unsigned char c) { return c == plus_byte; }, byte_class::plus));
+static_assert(tests_class([](unsigned char c) { return c == space_byte; }, byte_class::space));
+static_assert(tests_class([](unsigned char c) { return c == comma_byte; }, byte_class::comma));
+
 template <class V>
 struct mark_scan_constants {
   using vec = typename V::type;
   using bytes = vectors64<V>;
-  // Range checks by one signed compare: adding the bias moves the range to
-  // the top of the signed bytes, just below 0x80.
-  vec zero_char = V::splat8('0'), digit_bias = V::splat8(0x7f - '9'), digit_floor = V::splat8(0x7f - 10);
-  vec other_white_bias = V::splat8(0x7f - '\r'), other_white_floor = V::splat8(0x7f - 5);
-  vec minus = V::splat8('-'), plus = V::splat8('+'), space = V::splat8(' '), comma = V::splat8(',');
-  vec ones16 = V::splat16(1), shift8 = V::splat16(256), five = V::splat8(5),
+  vec zero_char = V::splat8('0'), digit_bias = V::splat8(digit_range.bias),
+      digit_floor = V::splat8(digit_range.floor);
+  vec other_white_bias = V::splat8(other_white_range.bias),
+      other_white_floor = V::splat8(other_white_range.floor);
+  vec minus = V::splat8(minus_byte), plus = V::splat8(plus_byte), space = V::splat8(space_byte),
+      comma = V::splat8(comma_byte);
+  vec ones16 = V::splat16(1), shift8 = V::splat16(256), five = V::splat8(runs_weighed_in(2)),
       fifteen = V::splat8(looked_up_runs);
   // Byte i holds 128 - i: a non-digit's mark.
   bytes mark = bytes::make([](unsigned i) { return V::load(mark_scan_table.mark + V::bytes * i); });
@@ -211,7 +266,9 @@ struct mark_scan {
   // A digit's run is its mark less the greatest mark after it: that of the
   // first non-digit, from its own lane or the start of one of the next two,
   // or past the block that of the first non-digit of the next block,
-  // 64 + next_run places on.
+  // 64 + next_run places on. From the last byte of a lane that sees 16 bytes
+  // on; a longer run there sees only digits' marks, 0, and comes out over 64.
+  static constexpr unsigned exact_runs = 16;
   INTSUM_ALWAYS_INLINE static bytes runs(const bytes& v, unsigned next_run, const constants& k) {
     const bytes u = lane_marks(v, k);
     const vec after = V::splat8(static_cast<int>(64 - next_run));
@@ -232,9 +289,11 @@ struct mark_scan {
   }
 
   // Adds the signed digits times the weights of their runs, for runs up to
-  // `Most`: 5 (weights below 2^16) or 15. Each product pair is at most
-  // 2 * 255 * 9, so four of them fit 16 bits.
-  template <int Most>
+  // `Most`: 5 (weights below 2^16) or 15. Each of a block's vectors adds a
+  // product pair of at most 2 * 255 * 9 to each 16-bit lane, which must not
+  // saturate.
+  static_assert(bytes::count * 2 * 255 * 9 <= 0x7fff, "the products of a block overflow 16 bits");
+  template <unsigned Most>
   INTSUM_ALWAYS_INLINE static void add_weighted(const bytes& run, const bytes& digit, accumulators& acc,
                                                 const constants& k) {
     auto product = [&](int b) {
@@ -244,7 +303,7 @@ struct mark_scan {
       return sum;
     };
     acc.low = V::add32(acc.low, V::add32(V::madd16(product(0), k.ones16), V::madd16(product(1), k.shift8)));
-    if constexpr (Most > 5)
+    if constexpr (Most > runs_weighed_in(2))
       acc.high = V::add16(acc.high, V::add16(product(2), V::template sll16<8>(product(3))));
   }
 
@@ -262,8 +321,9 @@ struct mark_scan {
     const bytes run = runs(v, plan.next_run(), k), digit = signed_digits(v, plan, k);
     vec longest = run.v[0];
     for (unsigned i = 1; i < bytes::count; ++i) longest = V::max_u8(longest, run.v[i]);
-    if (!any_over(longest, k.five)) return add_weighted<5>(run, digit, acc, k);
-    // Runs over 17 come out over 64 (the scan sees no mark for them).
+    if (!any_over(longest, k.five)) return add_weighted<runs_weighed_in(2)>(run, digit, acc, k);
+    // Runs over exact_runs come out over 64 (the scan sees no mark for them).
+    static_assert(looked_up_runs <= exact_runs);
     if (!any_over(longest, k.fifteen)) return add_weighted<looked_up_runs>(run, digit, acc, k);
     // In one lane of the low sums: the accumulators stay all vectors, in registers.
     acc.low = V::add32(acc.low, V::from32(weigh_in_words(p, plan)));

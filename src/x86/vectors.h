@@ -7,7 +7,6 @@
 
 #include <immintrin.h>
 
-#include <bit>
 #include <cstdint>
 
 #include "block/block.h"
@@ -174,41 +173,6 @@ struct v128 {
     return _mm_alignr_epi8(b, a, N);
   }
 };
-#endif
-
-#if defined(__SSE4_1__) && defined(__SSSE3__)
-// For each 8-bit mask, the byte shuffle that packs the bytes it selects to
-// the front.
-struct pack_table {
-  alignas(8) unsigned char of[256][8];
-};
-
-constexpr pack_table make_pack_table() {
-  pack_table t{};
-  for (unsigned m = 0; m < 256; ++m) {
-    unsigned n = 0;
-    for (unsigned b = 0; b < 8; ++b)
-      if ((m >> b & 1) != 0) t.of[m][n++] = static_cast<unsigned char>(b);
-    for (; n < 8; ++n) t.of[m][n] = 0x80;  // zero
-  }
-  return t;
-}
-
-inline constexpr pack_table packs = make_pack_table();
-
-// Writes the bytes of the 64 at `value` that `ends` selects, in order,
-// widened to 32 bits, from `out` on, eight bytes at a time with no branch
-// on where they are. Up to seven more values are written past them.
-INTSUM_ALWAYS_INLINE void read_off_packed(const std::int8_t* value, std::uint64_t ends, std::uint32_t* out) {
-  for (unsigned g = 0; g < 8; ++g) {
-    const unsigned m = ends >> (8 * g) & 0xff;
-    const __m128i packed = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(value + 8 * g)),
-                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(packs.of[m])));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_cvtepi8_epi32(packed));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_cvtepi8_epi32(_mm_srli_si128(packed, 4)));
-    out += std::popcount(m);
-  }
-}
 #endif
 
 }  // namespace

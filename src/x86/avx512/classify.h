@@ -54,7 +54,10 @@ struct class_tables {
 };
 
 inline constexpr class_tables class_table{};
-static_assert(class_table.low[0] == 0, "bytes from 0x40 on are looked up as NUL, which is other");
+// The table holds the bytes below 0x40; those from 0x40 on are clamped to
+// 0x40 and read entry 0.
+static_assert(other_from(0x40), "every byte from 0x40 on must be other, as the table leaves them out");
+static_assert(class_table.low[0] == 0, "bytes from 0x40 on are looked up as NUL, which must be other");
 
 // For the transpose of a group's class bytes into masks.
 struct transpose_table {

@@ -1,23 +1,12 @@
 // The chunk driver of the AVX-512 kernel: a group of eight blocks at a time
 // in three stages. The kernel classifies the blocks into masks; the rules
-// run on all eight at once (lanes512.h); then the kernel weighs each block,
+// run on all eight at once (lanes.h); then the kernel weighs each block,
 // or the fold converts its integers. Only the first and last stages see
 // bytes, and no block waits on the one before (docs/design.md, "Eight
 // blocks at once").
-//
-// Besides what passes.h asks of every kernel, the kernel provides:
-//   classify_group(p, k)       the classes of the eight blocks from p as
-//                              group_classes, lane j for block j
-//   weigh<Needs>(p, m, j, acc, k)
-//                              adds the live digits of block j of the group
-//                              whose masks are m (m.live, m.negative and
-//                              m.pair(j)), the block being at p; Needs is
-//                              what the group may have (lanes512.h)
-//   redo_long_runs(p, m, count, acc, k)
-//                              after a group weighed with has_long: weighs
-//                              what its lookups could not
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 
@@ -28,6 +17,51 @@ namespace intsum {
 namespace block {
 namespace {
 
+// What a group's weighing needs: has_negative when some block has negative
+// digits, has_medium when some has a run of 4 digits or more, has_long
+// (with has_medium) when some has a run of 6 or more.
+inline constexpr unsigned has_negative = 1, has_medium = 2, has_long = 4;
+// Runs of 4 and more weigh in more than a byte, of 6 and more in more than
+// two (weights.h), which is what the kernel's weighings take.
+static_assert(runs_weighed_in(1) + 1 == 4 && runs_weighed_in(2) + 1 == 6);
+
+// From the group's masks: runs of 4 and of 6 from bit i are pairs from i,
+// i + 2 and i + 4, with the next block's bits above.
+INTSUM_ALWAYS_INLINE unsigned weighing_needs(const group_masks& m) {
+  const lanes d = _mm512_load_si512(m.digit), next_d = _mm512_loadu_si512(m.digit + 1);
+  const lanes pair = d & ((d >> 1) | (next_d << 63)), next_pair = next_d & (next_d >> 1);
+  const lanes four = and_or(pair, pair >> 2, next_pair << 62), six = and_or(four, pair >> 4, next_pair << 60);
+  auto any = [](lanes x) { return _mm512_test_epi64_mask(x.v, x.v) != 0; };
+  return (any(_mm512_load_si512(m.negative)) ? has_negative : 0) | (any(four) ? has_medium : 0) |
+         (any(six) ? has_long : 0);
+}
+
+// Besides what every block kernel provides (block/passes.h), a grouped one
+// gives the classes of the eight blocks from p, lane j for block j, and
+// for the sum weighs block j of the group whose masks are m (m.live,
+// m.negative and m.pair(j)), the block being at p, with Needs what the
+// group may have; after a group weighed with has_long, redo_long_runs
+// weighs what its lookups could not.
+template <class K>
+concept grouped_kernel = classifies<K> && requires(const unsigned char* p, const typename K::constants& k) {
+  { K::classify_group(p, k) } -> std::same_as<group_classes>;
+};
+
+template <class K>
+concept weighs_groups = grouped_kernel<K> && accumulates<K> &&
+    requires(const unsigned char* p, const group_masks& m, unsigned j, typename K::accumulators& acc,
+             const typename K::constants& k) {
+  K::template weigh<has_negative | has_medium | has_long>(p, m, j, acc, k);
+  K::template weigh<0>(p, m, j, acc, k);
+  K::redo_long_runs(p, m, j, acc, k);
+};
+
+// The passes the grouped driver runs: the sum of a kernel that weighs
+// groups, and the fold block by block.
+template <class P>
+concept group_pass = pass<P> && grouped_kernel<typename P::kernel> &&
+    (P::folds ? block_pass<P> : weighs_groups<typename P::kernel>);
+
 INTSUM_ALWAYS_INLINE bool plan_group(group_masks& m, unsigned count, carry_bits& carry) {
   const group_classes c{_mm512_load_si512(m.digit), _mm512_load_si512(m.minus),
                         _mm512_load_si512(m.sign),  _mm512_load_si512(m.separator),
@@ -37,7 +71,7 @@ INTSUM_ALWAYS_INLINE bool plan_group(group_masks& m, unsigned count, carry_bits&
 
 // Classifies the `count` blocks from p, at most a group, into m, and the
 // digits of the block after them.
-template <class Kernel>
+template <grouped_kernel Kernel>
 INTSUM_ALWAYS_INLINE void classify_group(const unsigned char* p, unsigned count, group_masks& m,
                                          const typename Kernel::constants& k) {
   for (unsigned j = 0; j < group_blocks; ++j) {
@@ -61,7 +95,7 @@ INTSUM_ALWAYS_INLINE void classify_group(const unsigned char* p, unsigned count,
 // its masks from memory, and the loop is not unrolled: left to itself, GCC
 // takes them out of vector registers lane by lane and keeps every block's
 // constants live at once, spilling the accumulators.
-template <class Kernel, unsigned Needs>
+template <weighs_groups Kernel, unsigned Needs>
 INTSUM_ALWAYS_INLINE void weigh_blocks(const unsigned char* p, const group_masks& m, unsigned count,
                                        typename Kernel::accumulators& acc,
                                        const typename Kernel::constants& k) {
@@ -73,7 +107,7 @@ INTSUM_ALWAYS_INLINE void weigh_blocks(const unsigned char* p, const group_masks
 // The sum's weighing is picked once per group, on what is usually alike all
 // through a file, so the choice is well predicted and costs no block a
 // branch. The fold takes every block one way.
-template <class Pass>
+template <group_pass Pass>
 INTSUM_ALWAYS_INLINE void take_group(const unsigned char* p, group_masks& m, unsigned count,
                                      typename Pass::work& work, const typename Pass::kernel::constants& k) {
   using Kernel = typename Pass::kernel;
@@ -81,7 +115,7 @@ INTSUM_ALWAYS_INLINE void take_group(const unsigned char* p, group_masks& m, uns
 #pragma GCC unroll 1
     for (unsigned j = 0; j < count; ++j) Pass::take(p + block_bytes * j, m.plan_of(j), work, k);
   } else {
-    const unsigned needs = m.needs;
+    const unsigned needs = weighing_needs(m);
     __asm__ volatile("" : : "r"(&m) : "memory");
     // Read before the barrier, so the choice needs no reload; the
     // usual mixed file comes first. has_long never comes without has_medium.
@@ -99,7 +133,7 @@ INTSUM_ALWAYS_INLINE void take_group(const unsigned char* p, group_masks& m, uns
 // Runs the `count` blocks from p, at most a group, each seeing the digits
 // of the next (so the block at p + 64 * count must be readable). True when
 // the list ends.
-template <class Pass>
+template <group_pass Pass>
 INTSUM_ALWAYS_INLINE bool run_part_group(const unsigned char* p, unsigned count, carry_bits& carry,
                                          typename Pass::work& work,
                                          const typename Pass::kernel::constants& k) {
@@ -114,7 +148,7 @@ inline constexpr std::size_t group_bytes = group_blocks * block_bytes;
 
 // The classes of group g + 1 of the `groups` from p; past the last group,
 // only the digits of the block after it, in every lane.
-template <class Kernel>
+template <grouped_kernel Kernel>
 INTSUM_ALWAYS_INLINE group_classes classes_after(const unsigned char* p, std::size_t g, std::size_t groups,
                                                  const typename Kernel::constants& k) {
   const unsigned char* q = p + group_bytes * (g + 1);
@@ -137,7 +171,7 @@ INTSUM_ALWAYS_INLINE bool plan_whole_group(const group_classes& now, const group
 // At the top of iteration g: m[g % 2] is the plan of group g, `ended` says
 // whether the list ends in it, `next` holds the classes of group g + 1
 // (classes_after), and `carry` is the carry after group g.
-template <class Pass>
+template <group_pass Pass>
 INTSUM_ALWAYS_INLINE bool run_whole_groups(const unsigned char* p, std::size_t groups, carry_bits& carry,
                                            typename Pass::work& work,
                                            const typename Pass::kernel::constants& k) {
@@ -161,17 +195,17 @@ INTSUM_ALWAYS_INLINE bool run_whole_groups(const unsigned char* p, std::size_t g
 
 // Runs `count` blocks from p, each seeing the digits of the next (so the
 // block at p + 64 * count must be readable). True when the list ends.
-template <class Pass>
+template <group_pass Pass>
 INTSUM_ALWAYS_INLINE bool run_groups(const unsigned char* p, std::size_t count, carry_bits& carry,
                                      typename Pass::work& work, const typename Pass::kernel::constants& k) {
   const std::size_t groups = count / group_blocks;
   if (groups != 0 && run_whole_groups<Pass>(p, groups, carry, work, k)) return true;
-  const auto rest = static_cast<unsigned>(count % group_blocks);
-  return rest != 0 && run_part_group<Pass>(p + group_bytes * groups, rest, carry, work, k);
+  const auto part = static_cast<unsigned>(count % group_blocks);
+  return part != 0 && run_part_group<Pass>(p + group_bytes * groups, part, carry, work, k);
 }
 
 // run_chunk of chunk.h, a group at a time.
-template <class Pass>
+template <group_pass Pass>
 INTSUM_ALWAYS_INLINE chunk_result run_chunk_in_groups(typename Pass::carry_type& c, const unsigned char* p,
                                                       std::size_t n, bool eof) {
   return run_chunk_with<Pass>(

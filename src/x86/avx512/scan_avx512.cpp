@@ -1,5 +1,5 @@
 // The kernel for AVX-512 (BW, VBMI, VBMI2, VNNI, BITALG and GFNI), eight
-// blocks to a group (groups512.h), classified by a transpose (classify512.h).
+// blocks to a group (groups.h), classified by a transpose (classify.h).
 //
 // The sum weighs every digit by its place (weights.h). The place comes from
 // the length of the digit run from each byte to the end of its integer, read
@@ -7,7 +7,7 @@
 // take their weights byte by byte from 16-entry byte shuffles; longer ones go
 // in pairs of digits with 16-bit weights, half as many lanes to weigh.
 //
-// The fold converts the integers in vector lanes (convert512.h).
+// The fold converts the integers in vector lanes (convert.h).
 // docs/design.md, "AVX-512", draws the masks.
 #include <cstdint>
 
@@ -82,6 +82,9 @@ constexpr pair_weight_table make_pair_weights() {
 }
 
 constexpr pair_weight_table pair_weights = make_pair_weights();
+// A pair's run is the trailing ones of a 16-bit window: 16 stands for 16 or
+// more, past the weights, and reads 0 from the table.
+static_assert(looked_up_runs + 1 == 16 && sizeof pair_weights.low / sizeof pair_weights.low[0] > 16);
 
 __m512i lanes16(const unsigned char* p) {
   return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
@@ -174,6 +177,7 @@ struct avx512_blocks {
       // run where it is at most 6. In a group without runs over 5, weights
       // are below 2^16; with none over 3, below 2^8. Each weight byte times
       // the signed digits, four bytes to a 32-bit lane.
+      static_assert(runs_weighed_in(2) <= 6, "the runs weighed here must be exact");
       const __m512i index =
           _mm512_permutex2var_epi8(k.ones_lo, _mm512_multishift_epi64_epi8(k.bits_from, lanes), k.ones_hi);
       constexpr int planes = (Needs & has_medium) != 0 ? 2 : 1;
