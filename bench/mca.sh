@@ -86,6 +86,10 @@ case $target in
     flags=(-march=rv64gc)
     vectors=()
     default_cpus=(sifive-u74)
+    # Clang's build has the RVV kernel, which GCC before 13 cannot build.
+    if [[ $(${CXX:-$gxx} --version 2>/dev/null) == *clang* ]]; then
+      configure=(--toolchain cmake/toolchains/riscv64-linux-gnu-clang.cmake)
+    fi
     calls='jal target=auipc ra, 0;jalr (\w+)=addi ra, \1, 0'
     ;;
   *) die "no target $target (aarch64, x86_64 or riscv64)" ;;

@@ -50,7 +50,8 @@ if(INTSUM_HAS_STATIC_PIE AND CMAKE_POSITION_INDEPENDENT_CODE)
   target_link_options(intsum_static PRIVATE -static-pie)
 else()
   message(STATUS "No static-pie here: the static binary is not position-independent")
-  set_target_properties(intsum_static PROPERTIES POSITION_INDEPENDENT_CODE OFF)
+  # -static alone: CMake's -no-pie beside it is one flag too many for Clang.
+  set_property(TARGET intsum_static PROPERTY POSITION_INDEPENDENT_CODE)
   target_link_options(intsum_static PRIVATE -static)
 endif()
 

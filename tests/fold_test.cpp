@@ -23,6 +23,12 @@ struct format_case {
 
 std::string operator""_s(const char* s, std::size_t n) { return std::string(s, n); }
 
+std::string repeated(std::string_view s, std::size_t times) {
+  std::string r;
+  for (std::size_t i = 0; i < times; ++i) r.append(s);
+  return r;
+}
+
 const format_case format_cases[] = {
     // Separators.
     {"1 2 3", 6},
@@ -102,6 +108,12 @@ const format_case format_cases[] = {
     {"-987654321098765,9", -821579780},
     {"-12 -3 -45", -60},
     {std::string(1000, '0') + "7", 7},
+    // The steps of the vector kernels: runs of 15, 16 and 17 digits (the
+    // lookup tables reach 15, Horner's four steps 16), and blocks of 32
+    // integers, the most a block holds.
+    {"999999999999999 -9999999999999999,99999999999999999", -1836089345},
+    {repeated("1,", 40), 40},
+    {repeated("-1", 40), -40},
     {std::string(100000, '0'), 0},
     {std::string("1").append(70, '0').append("5 5"), 10},
 };

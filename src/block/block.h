@@ -95,6 +95,8 @@ INTSUM_ALWAYS_INLINE void opaque(V& v) {
   __asm__("" : "+m"(v));  // the vectors are plain memory
 #elif defined(__aarch64__)
   __asm__("" : "+w"(v));  // any SIMD register
+#elif defined(__riscv)
+  __asm__("" : "+vr"(v));  // a vector register group
 #else
   __asm__("" : "+v"(v));
 #endif

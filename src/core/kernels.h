@@ -31,6 +31,10 @@ chunk_result fold_sse4(fold_carry& c, const unsigned char* p, std::size_t n, boo
 chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_neon(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
+// riscv/scan_rvv.cpp, on riscv64 with the vector extension.
+chunk_result sum_rvv(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+chunk_result fold_rvv(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
+
 // portable/scan_portable.cpp, on every processor: words of 64 bits in plain C++.
 chunk_result sum_portable(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_portable(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
