@@ -38,6 +38,7 @@
 #   own flags from the build's kernel_flags.txt, by the target's g++ or by
 #   $CXX (CXX=clang++-19, say; given --target for a cross target).
 #   MCA_KEEP=1 keeps the work directory: the traces, as assembly, and more.
+#   MCA_KERNELS='avx2,avx2 mix' times only the runs named, split by commas.
 # Needs qemu-user, llvm-19 (llvm-mca-19, llvm-objdump-19), python3, and
 # g++-TARGET-linux-gnu (g++ on x86_64).
 set -euo pipefail
@@ -158,6 +159,9 @@ llvm-objdump-19 -d --no-show-raw-insn "$work/trace" >"$work/dis"
 kernels=()
 for k in "${vectors[@]}" scalar; do kernels+=("$k"); done
 for k in "${vectors[@]}" scalar; do kernels+=("$k mix"); done
+if [[ -n ${MCA_KERNELS-} ]]; then
+  IFS=, read -r -a kernels <<<"$MCA_KERNELS"
+fi
 shapes=(wide small mixed)
 short=8192 long=16384
 
