@@ -20,10 +20,10 @@
 # the vsetvli before it, over the core's whole vector length, whatever vl is.
 #
 #   bench/mca.sh [-t aarch64|x86_64|riscv64] [CPU ...]
-#     aarch64 (the default): the NEON kernel and the scalar scanner, on
-#       neoverse-v2, neoverse-n2 and cortex-a76 unless CPUs are named (LLVM
-#       19 times cortex-a76 with its Cortex-A57 model; neoverse-n1, the
-#       A76's server sibling, has a model of its own).
+#     aarch64 (the default): the NEON kernels (dotprod, neon) and the
+#       scalar scanner, on neoverse-v2, neoverse-n2 and cortex-a76 unless
+#       CPUs are named (LLVM 19 times cortex-a76 with its Cortex-A57 model;
+#       neoverse-n1, the A76's server sibling, has a model of its own).
 #     x86_64: the AVX2 and SSE4 kernels and the scalar scanner, built by the
 #       host's g++ and traced on qemu's Haswell (AVX2, no AVX-512), on
 #       skylake, alderlake and znver3 unless CPUs are named.
@@ -72,7 +72,7 @@ gxx=$target-linux-gnu-g++
 flags=()
 case $target in
   aarch64)
-    vectors=(neon)
+    vectors=(dotprod neon)
     default_cpus=(neoverse-v2 neoverse-n2 cortex-a76)
     calls='bl target=adr x30, target;blr (\w+)=mov x30, \1'
     ;;

@@ -2,8 +2,8 @@
 # Keeps the sources readable at a glance: no file in src/ over 400 lines,
 # and no function over 45 (the byte-at-a-time reference scanner aside, whose
 # one state machine reads best whole). Functions are measured by clang-tidy
-# in the x86-64 build, headers included; the NEON kernel, built only for
-# aarch64, is measured by its line count alone.
+# in the x86-64 build, headers included; the NEON kernels, built only for
+# aarch64, are measured by their line count alone.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -21,7 +21,7 @@ cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DINTSUM_TESTS=OFF -DI
 cmake --build "$build" --target intsum_core >/dev/null  # the generated kernel list
 found=$(clang-tidy -p "$build" --quiet --header-filter='src/.*' --checks='-*,readability-function-size' \
   --config='{CheckOptions: [{key: readability-function-size.LineThreshold, value: 45}]}' \
-  $(find src -name '*.cpp' | grep -v scan_neon | sort) 2>/dev/null | grep 'warning:' | grep -v "scan_scalar.cpp:.*'scan'" || true)
+  $(find src -name '*.cpp' | grep -v '^src/arm/' | sort) 2>/dev/null | grep 'warning:' | grep -v "scan_scalar.cpp:.*'scan'" || true)
 if [[ -n $found ]]; then
   echo "$found" | sort -u
   status=1

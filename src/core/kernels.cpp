@@ -1,15 +1,16 @@
 // The table of kernels, and the CPU check that picks one. Its lines come
 // from the intsum_kernel lines of CMakeLists.txt (kernel_list.h), one for
 // each kernel that this build has: INTSUM_KERNEL(name, check), where the
-// check is made of INTSUM_CPU_HAS("extension") terms on x86-64 and of
-// INTSUM_HWCAP_HAS('LETTER') terms on riscv64, or
+// check is made of INTSUM_CPU_HAS("extension") terms on x86-64, of
+// INTSUM_HWCAP_HAS('LETTER') terms on riscv64 and of
+// INTSUM_HWCAP_HAS_BIT(HWCAP_NAME) terms on aarch64, or
 // INTSUM_KERNEL_BEHIND_SCALAR(name, check) for one that the scalar scanner
 // beats on this processor. Each kernel is src/FAMILY/scan_NAME.cpp,
 // compiled with its own target flags, and its entry points sum_NAME and
 // fold_NAME are declared in kernels.h.
 #include "core/kernels.h"
 
-#if defined(__riscv)
+#if defined(__riscv) || defined(__aarch64__)
 #include <sys/auxv.h>
 #endif
 
@@ -25,12 +26,14 @@ bool always() { return true; }
 // of AT_HWCAP; it reports V only for the ratified vector extension, not for
 // the drafts before it.
 #define INTSUM_HWCAP_HAS(letter) ((getauxval(AT_HWCAP) >> ((letter) - 'A') & 1) != 0)
+#define INTSUM_HWCAP_HAS_BIT(bit) ((getauxval(AT_HWCAP) & (bit)) != 0)
 #define INTSUM_KERNEL(name, check) \
   bool supports_##name() { return check; }
 #define INTSUM_KERNEL_BEHIND_SCALAR INTSUM_KERNEL
 #include "kernel_list.h"
 #undef INTSUM_KERNEL_BEHIND_SCALAR
 #undef INTSUM_KERNEL
+#undef INTSUM_HWCAP_HAS_BIT
 #undef INTSUM_HWCAP_HAS
 #undef INTSUM_CPU_HAS
 

@@ -27,6 +27,10 @@ chunk_result fold_avx2(fold_carry& c, const unsigned char* p, std::size_t n, boo
 chunk_result sum_sse4(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_sse4(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
 
+// arm/scan_dotprod.cpp, on aarch64 with the dot product instructions.
+chunk_result sum_dotprod(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
+chunk_result fold_dotprod(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
+
 // arm/scan_neon.cpp, on aarch64.
 chunk_result sum_neon(sum_carry& c, const unsigned char* p, std::size_t n, bool eof);
 chunk_result fold_neon(fold_carry& c, const unsigned char* p, std::size_t n, bool eof);
