@@ -25,6 +25,7 @@
 #include <bit>
 #include <type_traits>
 
+#include "arm/lane_values.h"
 #include "arm/tables.h"
 #include "block/chunk.h"
 
@@ -284,14 +285,21 @@ struct neon_blocks {
   }
 
   // The fold converts blocks of integers of up to two digits from every
-  // byte at once (values.h), the others in words.
-  static constexpr unsigned converted_digits = 2;
+  // byte at once (values.h), those of up to 16 four at a time in lanes
+  // (lane_values.h), the others in words.
+  static constexpr unsigned converted_digits = 16;
+  INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const block_plan& plan,
+                                           const integer_ends& at, value_batch& batch, const constants& k) {
+    if (has_run<3>(plan.live)) return convert_in_lanes(p, plan, at, batch);
+    convert_two_digits(p, plan, at, batch, k);
+  }
   // Only the values at live integers' last digits are read, and each takes
   // the byte before it: a live digit, or the byte before a live integer,
   // which is below '0' (a byte above '9' there would have ended the list),
   // so the digits by a saturating subtraction need no mask.
-  INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const block_plan& plan,
-                                           const integer_ends& at, value_batch& batch, const constants& k) {
+  INTSUM_ALWAYS_INLINE static void convert_two_digits(const unsigned char* p, const block_plan& plan,
+                                                      const integer_ends& at, value_batch& batch,
+                                                      const constants& k) {
     const quad v = digits_of(vld4q_u8(p), k), minus = k.expand(plan.negative);
     quad d;
     each4([&](auto j) { d.val[j] = vsubq_u8(veorq_u8(v.val[j], minus.val[j]), minus.val[j]); });

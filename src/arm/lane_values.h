@@ -1,0 +1,94 @@
+// Integers of up to 16 digits converted four at a time, for the fold
+// (docs/design.md, "NEON"): each integer's last 16 bytes in a vector of
+// their own, multiplied by a row of a table that clears the bytes before its
+// first digit and gives its pairs of digits and its sign at once, then
+// fours and eights by multiplies and pairwise adds, each step halving the
+// lanes, until the four values share one vector.
+#pragma once
+
+#include <arm_neon.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "block/values.h"
+
+namespace intsum {
+namespace neon {
+namespace {
+
+using namespace block;
+
+// Row 32 negative + length: what each byte of an integer's last 16 is
+// multiplied by, to give its signed part of the integer's pairs of digits:
+// 0 before its first digit, then 10 and 1 by turns, so that bytes 14 and 15
+// are a pair, with the integer's sign.
+struct lane_tables {
+  alignas(16) std::int8_t scale[64][16];
+};
+
+constexpr lane_tables make_lane_tables() {
+  lane_tables t{};
+  for (unsigned negative = 0; negative < 2; ++negative)
+    for (unsigned length = 0; length <= 16; ++length)
+      for (unsigned i = 16 - length; i < 16; ++i) {
+        const int factor = i % 2 == 0 ? 10 : 1;
+        t.scale[32 * negative + length][i] = static_cast<std::int8_t>(negative != 0 ? -factor : factor);
+      }
+  return t;
+}
+
+inline constexpr lane_tables lane_table = make_lane_tables();
+
+// Four integers' signed pairs of digits, each vector's last bytes, to
+// their values mod 2^32, in order.
+INTSUM_ALWAYS_INLINE int32x4_t four_values(int8x16_t x0, int8x16_t x1, int8x16_t x2, int8x16_t x3) {
+  const int16x8_t hundred_one = vreinterpretq_s16_s32(vdupq_n_s32(0x00010064));
+  // Pairs, up to 99 either way, then fours, up to 9999: int 0's then int 1's.
+  auto fours = [&](int8x16_t a, int8x16_t b) {
+    return vpaddq_s16(vmulq_s16(vpaddlq_s8(a), hundred_one), vmulq_s16(vpaddlq_s8(b), hundred_one));
+  };
+  const int16x8_t f01 = fours(x0, x1), f23 = fours(x2, x3);
+  // Eights: 10^4 times each even four plus the odd four after it.
+  const int16x8_t even = vuzp1q_s16(f01, f23), odd = vuzp2q_s16(f01, f23);
+  const int32x4_t e01 = vmlal_n_s16(vmovl_s16(vget_low_s16(odd)), vget_low_s16(even), 10000);
+  const int32x4_t e23 = vmlal_high_n_s16(vmovl_high_s16(odd), even, 10000);
+  return vmlaq_n_s32(vuzp2q_s32(e01, e23), vuzp1q_s32(e01, e23), 100000000);
+}
+
+// Converts the integers of a block whose digit runs are at most 16 long
+// into the batch, four at a time; the last four may write past them.
+INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
+                                           const integer_ends& at, value_batch& batch) {
+  // Integers that end in the block's first 15 bytes are read from a copy,
+  // so that nothing before the block is read; past the last integer the
+  // bytes after the block are read, whose lanes are not taken.
+  alignas(16) unsigned char front[32] = {};
+  std::memcpy(front + 16, p, 16);
+  const unsigned char *in_block = p - 15, *in_front = front + 1;
+  std::uint64_t ends = at.ends, first = at.first;
+  const auto count = static_cast<unsigned>(std::popcount(ends));
+  std::uint32_t* const out = batch.value + batch.count;
+  const uint8x16_t zero_char = vdupq_n_u8('0');
+  for (unsigned i = 0; i < count; i += 4) {
+    int8x16_t x[4];
+    for (unsigned j = 0; j < 4; ++j) {
+      const auto end = static_cast<unsigned>(std::countr_zero(ends));
+      const auto length = end + 1 - static_cast<unsigned>(std::countr_zero(first));
+      ends &= ends - 1;
+      first &= first - 1;
+      // Picked without a branch, which would often be mispredicted.
+      const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
+      const auto row = length + 32 * static_cast<unsigned>(plan.negative >> (end & 63) & 1);
+      x[j] = vmulq_s8(vreinterpretq_s8_u8(vqsubq_u8(vld1q_u8(bytes), zero_char)),
+                      vld1q_s8(lane_table.scale[row]));
+    }
+    vst1q_u32(out + i, vreinterpretq_u32_s32(four_values(x[0], x[1], x[2], x[3])));
+  }
+  take_converted(batch, out, at, plan.negative);
+}
+
+}  // namespace
+}  // namespace neon
+}  // namespace intsum
