@@ -41,14 +41,15 @@ constexpr lane_tables make_lane_tables() {
 
 inline constexpr lane_tables lane_table = make_lane_tables();
 
+// Pairs, up to 99 either way, then fours, up to 9999: a's then b's.
+INTSUM_ALWAYS_INLINE int16x8_t fours(int8x16_t a, int8x16_t b) {
+  const int16x8_t hundred_one = vreinterpretq_s16_s32(vdupq_n_s32(0x00010064));
+  return vpaddq_s16(vmulq_s16(vpaddlq_s8(a), hundred_one), vmulq_s16(vpaddlq_s8(b), hundred_one));
+}
+
 // Four integers' signed pairs of digits, each vector's last bytes, to
 // their values mod 2^32, in order.
 INTSUM_ALWAYS_INLINE int32x4_t four_values(int8x16_t x0, int8x16_t x1, int8x16_t x2, int8x16_t x3) {
-  const int16x8_t hundred_one = vreinterpretq_s16_s32(vdupq_n_s32(0x00010064));
-  // Pairs, up to 99 either way, then fours, up to 9999: int 0's then int 1's.
-  auto fours = [&](int8x16_t a, int8x16_t b) {
-    return vpaddq_s16(vmulq_s16(vpaddlq_s8(a), hundred_one), vmulq_s16(vpaddlq_s8(b), hundred_one));
-  };
   const int16x8_t f01 = fours(x0, x1), f23 = fours(x2, x3);
   // Eights: 10^4 times each even four plus the odd four after it.
   const int16x8_t even = vuzp1q_s16(f01, f23), odd = vuzp2q_s16(f01, f23);
@@ -57,34 +58,58 @@ INTSUM_ALWAYS_INLINE int32x4_t four_values(int8x16_t x0, int8x16_t x1, int8x16_t
   return vmlaq_n_s32(vuzp2q_s32(e01, e23), vuzp1q_s32(e01, e23), 100000000);
 }
 
+// The same for two integers.
+INTSUM_ALWAYS_INLINE int32x2_t two_values(int8x16_t x0, int8x16_t x1) {
+  const int16x8_t f01 = fours(x0, x1);
+  const int16x4_t even = vget_low_s16(vuzp1q_s16(f01, f01)), odd = vget_low_s16(vuzp2q_s16(f01, f01));
+  const int32x4_t e01 = vmlal_n_s16(vmovl_s16(odd), even, 10000);
+  const int32x2_t e0 = vget_low_s32(e01), e1 = vget_high_s32(e01);
+  return vmla_n_s32(vuzp2_s32(e0, e1), vuzp1_s32(e0, e1), 100000000);
+}
+
+// Reads a block's integers one at a time, in order, each as its signed
+// pairs of digits. Those that end in the block's first 15 bytes are read
+// from a copy of its first 16 bytes with 16 zeros before them, so that
+// nothing before the block is read; past the last integer it reads the
+// bytes after the block, whose lanes are not taken.
+struct lane_reader {
+  const unsigned char* in_block;  // the 16 bytes that end at byte e start at in_block + e
+  const unsigned char* in_front;  // the same, in the copy
+  std::uint64_t ends, first, negative;
+
+  INTSUM_ALWAYS_INLINE int8x16_t next(uint8x16_t zero_char) {
+    const auto end = static_cast<unsigned>(std::countr_zero(ends));
+    const auto length = end + 1 - static_cast<unsigned>(std::countr_zero(first));
+    ends &= ends - 1;
+    first &= first - 1;
+    // Picked without a branch, which would often be mispredicted.
+    const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
+    const auto row = length + 32 * static_cast<unsigned>(negative >> (end & 63) & 1);
+    return vmulq_s8(vreinterpretq_s8_u8(vqsubq_u8(vld1q_u8(bytes), zero_char)),
+                    vld1q_s8(lane_table.scale[row]));
+  }
+};
+
 // Converts the integers of a block whose digit runs are at most 16 long
-// into the batch, four at a time; the last four may write past them.
+// into the batch, four at a time and the last one or two in a pair; the
+// last four may write past them.
 INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
                                            const integer_ends& at, value_batch& batch) {
-  // Integers that end in the block's first 15 bytes are read from a copy,
-  // so that nothing before the block is read; past the last integer the
-  // bytes after the block are read, whose lanes are not taken.
   alignas(16) unsigned char front[32] = {};
   std::memcpy(front + 16, p, 16);
-  const unsigned char *in_block = p - 15, *in_front = front + 1;
-  std::uint64_t ends = at.ends, first = at.first;
-  const auto count = static_cast<unsigned>(std::popcount(ends));
+  lane_reader integers{p - 15, front + 1, at.ends, at.first, plan.negative};
+  const auto count = static_cast<unsigned>(std::popcount(at.ends));
   std::uint32_t* const out = batch.value + batch.count;
   const uint8x16_t zero_char = vdupq_n_u8('0');
-  for (unsigned i = 0; i < count; i += 4) {
-    int8x16_t x[4];
-    for (unsigned j = 0; j < 4; ++j) {
-      const auto end = static_cast<unsigned>(std::countr_zero(ends));
-      const auto length = end + 1 - static_cast<unsigned>(std::countr_zero(first));
-      ends &= ends - 1;
-      first &= first - 1;
-      // Picked without a branch, which would often be mispredicted.
-      const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
-      const auto row = length + 32 * static_cast<unsigned>(plan.negative >> (end & 63) & 1);
-      x[j] = vmulq_s8(vreinterpretq_s8_u8(vqsubq_u8(vld1q_u8(bytes), zero_char)),
-                      vld1q_s8(lane_table.scale[row]));
-    }
-    vst1q_u32(out + i, vreinterpretq_u32_s32(four_values(x[0], x[1], x[2], x[3])));
+  unsigned i = 0;
+  for (; i + 2 < count; i += 4) {
+    const int8x16_t x0 = integers.next(zero_char), x1 = integers.next(zero_char);
+    const int8x16_t x2 = integers.next(zero_char), x3 = integers.next(zero_char);
+    vst1q_u32(out + i, vreinterpretq_u32_s32(four_values(x0, x1, x2, x3)));
+  }
+  if (i < count) {
+    const int8x16_t x0 = integers.next(zero_char), x1 = integers.next(zero_char);
+    vst1_u32(out + i, vreinterpret_u32_s32(two_values(x0, x1)));
   }
   take_converted(batch, out, at, plan.negative);
 }
