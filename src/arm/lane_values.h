@@ -41,30 +41,38 @@ constexpr lane_tables make_lane_tables() {
 
 inline constexpr lane_tables lane_table = make_lane_tables();
 
+// The vectors of the conversion, made once a chunk (neon_blocks::constants)
+// rather than in each block.
+struct lane_constants {
+  int16x8_t hundred_one = vreinterpretq_s16_s32(vdupq_n_s32(0x00010064));
+  int16x4_t ten_thousand = vdup_n_s16(10000);
+  int32x4_t hundred_million = vdupq_n_s32(100000000);
+};
+
 // Pairs, up to 99 either way, then fours, up to 9999: a's then b's.
-INTSUM_ALWAYS_INLINE int16x8_t fours(int8x16_t a, int8x16_t b) {
-  const int16x8_t hundred_one = vreinterpretq_s16_s32(vdupq_n_s32(0x00010064));
-  return vpaddq_s16(vmulq_s16(vpaddlq_s8(a), hundred_one), vmulq_s16(vpaddlq_s8(b), hundred_one));
+INTSUM_ALWAYS_INLINE int16x8_t fours(int8x16_t a, int8x16_t b, const lane_constants& k) {
+  return vpaddq_s16(vmulq_s16(vpaddlq_s8(a), k.hundred_one), vmulq_s16(vpaddlq_s8(b), k.hundred_one));
 }
 
 // Four integers' signed pairs of digits, each vector's last bytes, to
 // their values mod 2^32, in order.
-INTSUM_ALWAYS_INLINE int32x4_t four_values(int8x16_t x0, int8x16_t x1, int8x16_t x2, int8x16_t x3) {
-  const int16x8_t f01 = fours(x0, x1), f23 = fours(x2, x3);
+INTSUM_ALWAYS_INLINE int32x4_t four_values(int8x16_t x0, int8x16_t x1, int8x16_t x2, int8x16_t x3,
+                                           const lane_constants& k) {
+  const int16x8_t f01 = fours(x0, x1, k), f23 = fours(x2, x3, k);
   // Eights: 10^4 times each even four plus the odd four after it.
   const int16x8_t even = vuzp1q_s16(f01, f23), odd = vuzp2q_s16(f01, f23);
-  const int32x4_t e01 = vmlal_n_s16(vmovl_s16(vget_low_s16(odd)), vget_low_s16(even), 10000);
-  const int32x4_t e23 = vmlal_high_n_s16(vmovl_high_s16(odd), even, 10000);
-  return vmlaq_n_s32(vuzp2q_s32(e01, e23), vuzp1q_s32(e01, e23), 100000000);
+  const int32x4_t e01 = vmlal_lane_s16(vmovl_s16(vget_low_s16(odd)), vget_low_s16(even), k.ten_thousand, 0);
+  const int32x4_t e23 = vmlal_high_lane_s16(vmovl_high_s16(odd), even, k.ten_thousand, 0);
+  return vmlaq_laneq_s32(vuzp2q_s32(e01, e23), vuzp1q_s32(e01, e23), k.hundred_million, 0);
 }
 
 // The same for two integers.
-INTSUM_ALWAYS_INLINE int32x2_t two_values(int8x16_t x0, int8x16_t x1) {
-  const int16x8_t f01 = fours(x0, x1);
+INTSUM_ALWAYS_INLINE int32x2_t two_values(int8x16_t x0, int8x16_t x1, const lane_constants& k) {
+  const int16x8_t f01 = fours(x0, x1, k);
   const int16x4_t even = vget_low_s16(vuzp1q_s16(f01, f01)), odd = vget_low_s16(vuzp2q_s16(f01, f01));
-  const int32x4_t e01 = vmlal_n_s16(vmovl_s16(odd), even, 10000);
+  const int32x4_t e01 = vmlal_lane_s16(vmovl_s16(odd), even, k.ten_thousand, 0);
   const int32x2_t e0 = vget_low_s32(e01), e1 = vget_high_s32(e01);
-  return vmla_n_s32(vuzp2_s32(e0, e1), vuzp1_s32(e0, e1), 100000000);
+  return vmla_laneq_s32(vuzp2_s32(e0, e1), vuzp1_s32(e0, e1), k.hundred_million, 0);
 }
 
 // Reads a block's integers one at a time, in order, each as its signed
@@ -94,22 +102,22 @@ struct lane_reader {
 // into the batch, four at a time and the last one or two in a pair; the
 // last four may write past them.
 INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
-                                           const integer_ends& at, value_batch& batch) {
+                                           const integer_ends& at, value_batch& batch,
+                                           const lane_constants& k, uint8x16_t zero_char) {
   alignas(16) unsigned char front[32] = {};
   std::memcpy(front + 16, p, 16);
   lane_reader integers{p - 15, front + 1, at.ends, at.first, plan.negative};
   const auto count = static_cast<unsigned>(std::popcount(at.ends));
   std::uint32_t* const out = batch.value + batch.count;
-  const uint8x16_t zero_char = vdupq_n_u8('0');
   unsigned i = 0;
   for (; i + 2 < count; i += 4) {
     const int8x16_t x0 = integers.next(zero_char), x1 = integers.next(zero_char);
     const int8x16_t x2 = integers.next(zero_char), x3 = integers.next(zero_char);
-    vst1q_u32(out + i, vreinterpretq_u32_s32(four_values(x0, x1, x2, x3)));
+    vst1q_u32(out + i, vreinterpretq_u32_s32(four_values(x0, x1, x2, x3, k)));
   }
   if (i < count) {
     const int8x16_t x0 = integers.next(zero_char), x1 = integers.next(zero_char);
-    vst1_u32(out + i, vreinterpret_u32_s32(two_values(x0, x1)));
+    vst1_u32(out + i, vreinterpret_u32_s32(two_values(x0, x1, k)));
   }
   take_converted(batch, out, at, plan.negative);
 }

@@ -111,6 +111,7 @@ struct neon_blocks {
     uint8x16_t lookup[nibble_tables];
     int8x16_t weight_by_run[4];  // signed weight byte b
     uint8x16_t bit[4];           // for the fold: 1 << (p % 8) for byte p = 4i + j
+    lane_constants lanes;        // for the fold
 
     constants() {
       // Loads are macros in Clang, which it does not take in member initializers.
@@ -124,6 +125,7 @@ struct neon_blocks {
       }
       // Kept in registers, or reloaded: GCC would rebuild the broadcasts in every block.
       opaque(zero_char, low_nibble, high_pairs, two, this_byte, nibble_down, pair_a, pair_b, group, last);
+      opaque(lanes.hundred_one, lanes.ten_thousand, lanes.hundred_million);
     }
 
     INTSUM_ALWAYS_INLINE uint8x16_t spread(std::uint64_t m) const {
@@ -290,7 +292,7 @@ struct neon_blocks {
   static constexpr unsigned converted_digits = 16;
   INTSUM_ALWAYS_INLINE static void convert(const unsigned char* p, const block_plan& plan,
                                            const integer_ends& at, value_batch& batch, const constants& k) {
-    if (has_run<3>(plan.live)) return convert_in_lanes(p, plan, at, batch);
+    if (has_run<3>(plan.live)) return convert_in_lanes(p, plan, at, batch, k.lanes, k.zero_char);
     convert_two_digits(p, plan, at, batch, k);
   }
   // Only the values at live integers' last digits are read, and each takes
