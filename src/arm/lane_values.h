@@ -1,7 +1,7 @@
 // Integers of up to 16 digits converted four at a time, for the fold
 // (docs/design.md, "NEON"): each integer's last 16 bytes in a vector of
-// their own, multiplied by a row of a table that clears the bytes before its
-// first digit and gives its pairs of digits and its sign at once, then
+// their own, multiplied by a row of a table that clears the bytes of the
+// integer before it and gives its pairs of digits and its sign at once, then
 // fours and eights by multiplies and pairwise adds, each step halving the
 // lanes, until the four values share one vector.
 #pragma once
@@ -20,21 +20,25 @@ namespace {
 
 using namespace block;
 
-// Row 32 negative + length: what each byte of an integer's last 16 is
-// multiplied by, to give its signed part of the integer's pairs of digits:
-// 0 before its first digit, then 10 and 1 by turns, so that bytes 14 and 15
-// are a pair, with the integer's sign.
+// Row n + 65 negative, for an integer whose last digit is n bytes after
+// the last of the integer before it (or after the byte before the block):
+// what each byte of its last 16 is multiplied by, to give its signed part of
+// the integer's pairs of digits: 0 for the bytes of the integer before it,
+// then 10 and 1 by turns, so that bytes 14 and 15 are a pair, with the
+// integer's sign. The bytes between the two integers are no digits, 0 once
+// '0' is taken from them, so the row needs no length of the integer's own.
+inline constexpr unsigned lane_rows = 65;
 struct lane_tables {
-  alignas(16) std::int8_t scale[64][16];
+  alignas(16) std::int8_t scale[2 * lane_rows][16];
 };
 
 constexpr lane_tables make_lane_tables() {
   lane_tables t{};
   for (unsigned negative = 0; negative < 2; ++negative)
-    for (unsigned length = 0; length <= 16; ++length)
-      for (unsigned i = 16 - length; i < 16; ++i) {
+    for (unsigned n = 0; n < lane_rows; ++n)
+      for (unsigned i = n < 16 ? 16 - n : 0; i < 16; ++i) {
         const int factor = i % 2 == 0 ? 10 : 1;
-        t.scale[32 * negative + length][i] = static_cast<std::int8_t>(negative != 0 ? -factor : factor);
+        t.scale[lane_rows * negative + n][i] = static_cast<std::int8_t>(negative != 0 ? -factor : factor);
       }
   return t;
 }
@@ -83,16 +87,18 @@ INTSUM_ALWAYS_INLINE int32x2_t two_values(int8x16_t x0, int8x16_t x1, const lane
 struct lane_reader {
   const unsigned char* in_block;  // the 16 bytes that end at byte e start at in_block + e
   const unsigned char* in_front;  // the same, in the copy
-  std::uint64_t ends, first, negative;
+  std::uint64_t ends, negative;
+  unsigned after = 0;  // one past the last digit of the integer before
 
   INTSUM_ALWAYS_INLINE int8x16_t next(uint8x16_t zero_char) {
     const auto end = static_cast<unsigned>(std::countr_zero(ends));
-    const auto length = end + 1 - static_cast<unsigned>(std::countr_zero(first));
     ends &= ends - 1;
-    first &= first - 1;
+    // Past the last integer end is 64, still within the rows.
+    const unsigned row =
+        end + 1 - after + (0u - static_cast<unsigned>(negative >> (end & 63) & 1) & lane_rows);
+    after = end + 1;
     // Picked without a branch, which would often be mispredicted.
     const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
-    const auto row = length + 32 * static_cast<unsigned>(negative >> (end & 63) & 1);
     return vmulq_s8(vreinterpretq_s8_u8(vqsubq_u8(vld1q_u8(bytes), zero_char)),
                     vld1q_s8(lane_table.scale[row]));
   }
@@ -106,7 +112,7 @@ INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_p
                                            const lane_constants& k, uint8x16_t zero_char) {
   alignas(16) unsigned char front[32] = {};
   std::memcpy(front + 16, p, 16);
-  lane_reader integers{p - 15, front + 1, at.ends, at.first, plan.negative};
+  lane_reader integers{p - 15, front + 1, at.ends, plan.negative};
   const auto count = static_cast<unsigned>(std::popcount(at.ends));
   std::uint32_t* const out = batch.value + batch.count;
   unsigned i = 0;
