@@ -49,10 +49,39 @@ inline constexpr lane_tables lane_table = make_lane_tables();
 // rather than in each block.
 struct lane_constants {
   int16x8_t hundred_one = vreinterpretq_s16_s32(vdupq_n_s32(0x00010064));
+  int8x16_t hundred_hundred_one_one = vreinterpretq_s8_s32(vdupq_n_s32(0x01016464));
   int16x4_t ten_thousand = vdup_n_s16(10000);
-  int32x4_t hundred_million = vdupq_n_s32(100000000);
+  int32x4_t powers = {10000, 100000000, 0, 0};
 };
 
+#if defined(__ARM_FEATURE_DOTPROD)
+// With the dot products each integer's pairs become its fours, up to 9999
+// either way, in one instruction: 100 times the first pair of each four
+// bytes plus the second. The halving steps after it are then on 32-bit lanes.
+INTSUM_ALWAYS_INLINE int32x4_t fours(int8x16_t x, const lane_constants& k) {
+  return vdotq_s32(vdupq_n_s32(0), x, k.hundred_hundred_one_one);
+}
+
+// Eights of two integers' fours: 10^4 times each even four plus the odd.
+INTSUM_ALWAYS_INLINE int32x4_t eights(int32x4_t a, int32x4_t b, const lane_constants& k) {
+  return vmlaq_laneq_s32(vuzp2q_s32(a, b), vuzp1q_s32(a, b), k.powers, 0);
+}
+
+// Four integers' signed pairs of digits, each vector's last bytes, to
+// their values mod 2^32, in order.
+INTSUM_ALWAYS_INLINE int32x4_t four_values(int8x16_t x0, int8x16_t x1, int8x16_t x2, int8x16_t x3,
+                                           const lane_constants& k) {
+  const int32x4_t e01 = eights(fours(x0, k), fours(x1, k), k), e23 = eights(fours(x2, k), fours(x3, k), k);
+  return vmlaq_laneq_s32(vuzp2q_s32(e01, e23), vuzp1q_s32(e01, e23), k.powers, 1);
+}
+
+// The same for two integers.
+INTSUM_ALWAYS_INLINE int32x2_t two_values(int8x16_t x0, int8x16_t x1, const lane_constants& k) {
+  const int32x4_t e01 = eights(fours(x0, k), fours(x1, k), k);
+  const int32x2_t e0 = vget_low_s32(e01), e1 = vget_high_s32(e01);
+  return vmla_laneq_s32(vuzp2_s32(e0, e1), vuzp1_s32(e0, e1), k.powers, 1);
+}
+#else
 // Pairs, up to 99 either way, then fours, up to 9999: a's then b's.
 INTSUM_ALWAYS_INLINE int16x8_t fours(int8x16_t a, int8x16_t b, const lane_constants& k) {
   return vpaddq_s16(vmulq_s16(vpaddlq_s8(a), k.hundred_one), vmulq_s16(vpaddlq_s8(b), k.hundred_one));
@@ -67,7 +96,7 @@ INTSUM_ALWAYS_INLINE int32x4_t four_values(int8x16_t x0, int8x16_t x1, int8x16_t
   const int16x8_t even = vuzp1q_s16(f01, f23), odd = vuzp2q_s16(f01, f23);
   const int32x4_t e01 = vmlal_lane_s16(vmovl_s16(vget_low_s16(odd)), vget_low_s16(even), k.ten_thousand, 0);
   const int32x4_t e23 = vmlal_high_lane_s16(vmovl_high_s16(odd), even, k.ten_thousand, 0);
-  return vmlaq_laneq_s32(vuzp2q_s32(e01, e23), vuzp1q_s32(e01, e23), k.hundred_million, 0);
+  return vmlaq_laneq_s32(vuzp2q_s32(e01, e23), vuzp1q_s32(e01, e23), k.powers, 1);
 }
 
 // The same for two integers.
@@ -76,8 +105,9 @@ INTSUM_ALWAYS_INLINE int32x2_t two_values(int8x16_t x0, int8x16_t x1, const lane
   const int16x4_t even = vget_low_s16(vuzp1q_s16(f01, f01)), odd = vget_low_s16(vuzp2q_s16(f01, f01));
   const int32x4_t e01 = vmlal_lane_s16(vmovl_s16(odd), even, k.ten_thousand, 0);
   const int32x2_t e0 = vget_low_s32(e01), e1 = vget_high_s32(e01);
-  return vmla_laneq_s32(vuzp2_s32(e0, e1), vuzp1_s32(e0, e1), k.hundred_million, 0);
+  return vmla_laneq_s32(vuzp2_s32(e0, e1), vuzp1_s32(e0, e1), k.powers, 1);
 }
+#endif
 
 // Reads a block's integers one at a time, in order, each as its signed
 // pairs of digits. Those that end in the block's first 15 bytes are read
