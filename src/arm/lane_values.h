@@ -124,8 +124,8 @@ struct lane_reader {
     const auto end = static_cast<unsigned>(std::countr_zero(ends));
     ends &= ends - 1;
     // Past the last integer end is 64, still within the rows.
-    const unsigned row =
-        end + 1 - after + (0u - static_cast<unsigned>(negative >> (end & 63) & 1) & lane_rows);
+    const unsigned minus = 0u - static_cast<unsigned>(negative >> (end & 63) & 1);
+    const unsigned row = end + 1 - after + (minus & lane_rows);
     after = end + 1;
     // Picked without a branch, which would often be mispredicted.
     const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
