@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "block/lane_rows.h"
 #include "block/values.h"
 
 namespace intsum {
@@ -19,31 +20,6 @@ namespace neon {
 namespace {
 
 using namespace block;
-
-// Row n + 65 negative, for an integer whose last digit is n bytes after
-// the last of the integer before it (or after the byte before the block):
-// what each byte of its last 16 is multiplied by, to give its signed part of
-// the integer's pairs of digits: 0 for the bytes of the integer before it,
-// then 10 and 1 by turns, so that bytes 14 and 15 are a pair, with the
-// integer's sign. The bytes between the two integers are no digits, 0 once
-// '0' is taken from them, so the row needs no length of the integer's own.
-inline constexpr unsigned lane_rows = 65;
-struct lane_tables {
-  alignas(16) std::int8_t scale[2 * lane_rows][16];
-};
-
-constexpr lane_tables make_lane_tables() {
-  lane_tables t{};
-  for (unsigned negative = 0; negative < 2; ++negative)
-    for (unsigned n = 0; n < lane_rows; ++n)
-      for (unsigned i = n < 16 ? 16 - n : 0; i < 16; ++i) {
-        const int factor = i % 2 == 0 ? 10 : 1;
-        t.scale[lane_rows * negative + n][i] = static_cast<std::int8_t>(negative != 0 ? -factor : factor);
-      }
-  return t;
-}
-
-inline constexpr lane_tables lane_table = make_lane_tables();
 
 // The vectors of the conversion, made once a chunk (neon_blocks::constants)
 // rather than in each block.
@@ -123,9 +99,7 @@ struct lane_reader {
   INTSUM_ALWAYS_INLINE int8x16_t next(uint8x16_t zero_char) {
     const auto end = static_cast<unsigned>(std::countr_zero(ends));
     ends &= ends - 1;
-    // Past the last integer end is 64, still within the rows.
-    const unsigned minus = 0u - static_cast<unsigned>(negative >> (end & 63) & 1);
-    const unsigned row = end + 1 - after + (minus & lane_rows);
+    const unsigned row = lane_row(end, after, negative);
     after = end + 1;
     // Picked without a branch, which would often be mispredicted.
     const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;

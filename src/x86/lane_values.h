@@ -1,118 +1,91 @@
-// Integers of up to 16 digits converted in the 64-bit lanes of x86 vectors,
-// as many at a time as a vector has lanes (docs/design.md, "Mark scan: AVX2
-// and SSE4").
-// Each integer's last 16 bytes are read as two words, the bytes before its
-// first digit cleared, and each word's eight digits turned into a value in
-// three multiply-adds.
+// Integers of up to 16 digits converted in 128-bit lanes, four at a time,
+// for the fold of the AVX2 and SSE4 kernels (docs/design.md, "Mark scan:
+// AVX2 and SSE4"): each integer's last 16 bytes in a vector of their own,
+// its digits times a row of block/lane_rows.h, which clears the bytes of the
+// integer before it and gives its pairs of digits and its sign, in one
+// pmaddubsw; then fours, eights and the values by pmaddwd and pmulld.
 #pragma once
+
+#include <immintrin.h>
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
-#include "block/digits.h"
+#include "block/lane_rows.h"
 #include "block/values.h"
-#include "x86/vectors.h"
 
 namespace intsum {
 namespace block {
 namespace {
 
-// One integer: its last 8 bytes and the 8 before them, as little-endian
-// words, its length, and the place of its last digit in the block.
-struct lane_integer {
-  std::uint64_t low, high, length, end;
-};
+// An integer's signed fours of digits, up to 9999 either way, in 32-bit lanes.
+INTSUM_ALWAYS_INLINE __m128i lane_fours(const unsigned char* bytes, unsigned row, __m128i zero_char) {
+  const __m128i digits = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)), zero_char);
+  const __m128i pairs =
+      _mm_maddubs_epi16(digits, _mm_load_si128(reinterpret_cast<const __m128i*>(lane_table.scale[row])));
+  return _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
+}
 
-// Reads a block's integers one at a time, in order. Those that end in the
-// block's first 15 bytes are read from a copy of its first 16 bytes with 16
-// bytes before them, so that nothing before the block is read; past the last
-// integer it reads the bytes after the block, whose lanes are not taken.
-// Without `Masked`, the bytes before each integer's first digit are left for
-// the vector to clear, and `end` for it to find the sign; with it, they are
-// cleared here, and `end` becomes the sign, 0 or all ones.
+// Two integers' eights: 10^4 times each even four plus the odd, a's then b's.
+INTSUM_ALWAYS_INLINE __m128i lane_eights(__m128i a, __m128i b) {
+  return _mm_madd_epi16(_mm_packs_epi32(a, b), _mm_set1_epi32(0x00012710));
+}
+
+// The values of the integers whose eights are in e01 and e23, in order:
+// 10^8 times each even eight plus the odd, mod 2^32.
+INTSUM_ALWAYS_INLINE __m128i lane_values(__m128i e01, __m128i e23) {
+  const __m128 x = _mm_castsi128_ps(e01), y = _mm_castsi128_ps(e23);
+  const __m128i even = _mm_castps_si128(_mm_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0)));
+  const __m128i odd = _mm_castps_si128(_mm_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1)));
+  return _mm_add_epi32(_mm_mullo_epi32(even, _mm_set1_epi32(100000000)), odd);
+}
+
+// Reads a block's integers one at a time, in order, as their fours. Those
+// that end in the block's first 15 bytes are read from a copy of its first
+// 16 bytes with 16 zeros before them, so that nothing before the block is
+// read; past the last integer it reads the bytes after the block, whose
+// lanes are not taken.
 struct lane_reader {
   const unsigned char* in_block;  // the 16 bytes that end at byte e start at in_block + e
   const unsigned char* in_front;  // the same, in the copy
-  std::uint64_t ends, first, negative;
+  std::uint64_t ends, negative;
+  unsigned after = 0;  // one past the last digit of the integer before
 
-  template <bool Short, bool Masked>
-  INTSUM_ALWAYS_INLINE lane_integer next() {
+  INTSUM_ALWAYS_INLINE __m128i next(__m128i zero_char) {
     const auto end = static_cast<unsigned>(std::countr_zero(ends));
-    const auto length = end + 1 - static_cast<unsigned>(std::countr_zero(first));
     ends &= ends - 1;
-    first &= first - 1;
+    const unsigned row = lane_row(end, after, negative);
+    after = end + 1;
     // Picked without a branch, which would often be mispredicted.
     const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
-    const std::uint64_t low = load_le64(bytes + 8), high = Short ? 0 : load_le64(bytes);
-    if constexpr (!Masked) return {low, high, length, end};
-    return {low & digit_masks.low[length], high & digit_masks.high[length], length,
-            0 - (negative >> (end & 63) & 1)};
+    return lane_fours(bytes, row, zero_char);
   }
 };
 
-// The value of the digits in each 64-bit lane, the first in its lowest
-// byte, in its low 32 bits: pairs, fours, then all eight.
-template <class V>
-INTSUM_ALWAYS_INLINE typename V::type eight_in_lanes(typename V::type bytes, typename V::type zero_char) {
-  const typename V::type four =
-      V::madd16(V::maddubs(V::subs_u8(bytes, zero_char), V::splat16(0x010a)), V::splat32(0x00010064));
-  return V::add32(V::mul_u32(four, V::splat64(10000)), V::template srl64<32>(four));
-}
-
-// The signed values of the integers in x, one to a 64-bit lane. Where the
-// vectors shift each lane by its own count (V::variable_shifts), they clear
-// the bytes before each integer and find its sign themselves.
-template <class V, bool Short>
-INTSUM_ALWAYS_INLINE typename V::type lane_values(const lane_integer* x, std::uint64_t negative,
-                                                  typename V::type zero_char) {
-  using vec = typename V::type;
-  auto lane = [x](std::uint64_t lane_integer::*word) {
-    return V::gather64([&](unsigned j) { return x[j].*word; });
-  };
-  vec low = lane(&lane_integer::low), high = lane(&lane_integer::high), minus = lane(&lane_integer::end);
-  if constexpr (V::variable_shifts) {
-    // The first 64 - 8 min(length, 8) bits of the low word, and 128 - 8 length of the high, are dropped.
-    const vec length = lane(&lane_integer::length), ones = V::splat64(~std::uint64_t{0});
-    low = V::and_(low, V::sllv64(ones, V::sub64(V::splat64(64),
-                                                V::template sll64<3>(V::min_u32(length, V::splat64(8))))));
-    high = V::and_(high, V::sllv64(ones, V::sub64(V::splat64(128), V::template sll64<3>(length))));
-    minus = V::sub64(V::zero(), V::and_(V::srlv64(V::splat64(negative), minus), V::splat64(1)));
-  }
-  vec value = eight_in_lanes<V>(low, zero_char);
-  if constexpr (!Short)
-    value = V::add32(value, V::mul_u32(eight_in_lanes<V>(high, zero_char), V::splat64(100000000)));
-  return V::sub32(V::xor_(value, minus), minus);
-}
-
-// Converts the integers of a block whose digit runs are at most 16 long (8
-// with `Short`) into the batch, from `out` on, a vector at a time; the last
-// vector may write past them.
-template <class V, bool Short>
-INTSUM_ALWAYS_INLINE void convert_lanes(lane_reader& integers, unsigned count, std::uint32_t* out,
-                                        typename V::type zero_char) {
-  constexpr unsigned lanes = V::bytes / 8;
-  for (unsigned i = 0; i < count; i += lanes) {
-    lane_integer x[lanes];
-    for (unsigned j = 0; j < lanes; ++j) x[j] = integers.template next<Short, !V::variable_shifts>();
-    V::store_low32(out + i, lane_values<V, Short>(x, integers.negative, zero_char));
-  }
-}
-
-// The integers of a block with digit runs of up to 16, at p, into the batch.
-template <class V>
+// Converts the integers of a block whose digit runs are at most 16 long
+// into the batch, four at a time and the last one or two as a pair; the
+// last four may write past them.
 INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
-                                           const integer_ends& at, value_batch& batch,
-                                           typename V::type zero_char) {
-  alignas(32) unsigned char front[32] = {};
+                                           const integer_ends& at, value_batch& batch) {
+  alignas(16) unsigned char front[32] = {};
   std::memcpy(front + 16, p, 16);
-  lane_reader integers{p - 15, front + 1, at.ends, at.first, plan.negative};
+  lane_reader integers{p - 15, front + 1, at.ends, plan.negative};
   const auto count = static_cast<unsigned>(std::popcount(at.ends));
-  std::uint32_t* out = batch.value + batch.count;
-  if (!has_run<9>(plan.live))
-    convert_lanes<V, true>(integers, count, out, zero_char);
-  else
-    convert_lanes<V, false>(integers, count, out, zero_char);
+  std::uint32_t* const out = batch.value + batch.count;
+  const __m128i zero_char = _mm_set1_epi8('0');
+  unsigned i = 0;
+  for (; i + 2 < count; i += 4) {
+    const __m128i f0 = integers.next(zero_char), f1 = integers.next(zero_char);
+    const __m128i f2 = integers.next(zero_char), f3 = integers.next(zero_char);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     lane_values(lane_eights(f0, f1), lane_eights(f2, f3)));
+  }
+  if (i < count) {
+    const __m128i f0 = integers.next(zero_char), f1 = integers.next(zero_char);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i),
+                     lane_values(lane_eights(f0, f1), _mm_setzero_si128()));
+  }
   take_converted(batch, out, at, plan.negative);
 }
 

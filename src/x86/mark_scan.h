@@ -348,7 +348,7 @@ struct mark_scan {
                                            const integer_ends& at, value_batch& batch, const constants& k) {
     if (!has_run<3>(plan.live))
       return convert_values_of_two(vector_bytes<V>{}, exact_digits(p, plan, k), at, plan.negative, batch);
-    convert_in_lanes<V>(p, plan, at, batch, k.zero_char);
+    convert_in_lanes(p, plan, at, batch);
   }
 };
 

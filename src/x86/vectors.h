@@ -19,7 +19,6 @@ namespace {
 struct v256 {
   using type = __m256i;
   static constexpr unsigned bytes = 32;
-  static constexpr bool variable_shifts = true;  // sllv64, srlv64
 
   INTSUM_ALWAYS_INLINE static type zero() { return _mm256_setzero_si256(); }
   INTSUM_ALWAYS_INLINE static type splat8(int c) { return _mm256_set1_epi8(static_cast<char>(c)); }
@@ -69,33 +68,9 @@ struct v256 {
   INTSUM_ALWAYS_INLINE static type madd16(type a, type b) { return _mm256_madd_epi16(a, b); }
   INTSUM_ALWAYS_INLINE static type add16(type a, type b) { return _mm256_add_epi16(a, b); }
   INTSUM_ALWAYS_INLINE static type add32(type a, type b) { return _mm256_add_epi32(a, b); }
-  INTSUM_ALWAYS_INLINE static type sub32(type a, type b) { return _mm256_sub_epi32(a, b); }
-  INTSUM_ALWAYS_INLINE static type splat32(int c) { return _mm256_set1_epi32(c); }
   // x in the lowest 32-bit lane, zeros above.
   INTSUM_ALWAYS_INLINE static type from32(std::uint32_t x) {
     return _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(x)));
-  }
-  // The low 32 bits of each 64-bit lane times the other's, 64 bits wide.
-  INTSUM_ALWAYS_INLINE static type mul_u32(type a, type b) { return _mm256_mul_epu32(a, b); }
-  INTSUM_ALWAYS_INLINE static type min_u32(type a, type b) { return _mm256_min_epu32(a, b); }
-  INTSUM_ALWAYS_INLINE static type sub64(type a, type b) { return _mm256_sub_epi64(a, b); }
-  template <int N>
-  INTSUM_ALWAYS_INLINE static type sll64(type x) {
-    return _mm256_slli_epi64(x, N);
-  }
-  // Each 64-bit lane shifted by the count in that lane of n (0 from 64 on).
-  INTSUM_ALWAYS_INLINE static type sllv64(type a, type n) { return _mm256_sllv_epi64(a, n); }
-  INTSUM_ALWAYS_INLINE static type srlv64(type a, type n) { return _mm256_srlv_epi64(a, n); }
-  // Lane j of four 64-bit lanes: f(j).
-  template <class F>
-  INTSUM_ALWAYS_INLINE static type gather64(F f) {
-    return _mm256_setr_epi64x(static_cast<long long>(f(0)), static_cast<long long>(f(1)),
-                              static_cast<long long>(f(2)), static_cast<long long>(f(3)));
-  }
-  // The low 32 bits of each 64-bit lane, in order.
-  INTSUM_ALWAYS_INLINE static void store_low32(std::uint32_t* to, type x) {
-    const type low = _mm256_permutevar8x32_epi32(x, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm256_castsi256_si128(low));
   }
 
   // Bytes N to N + 31 of the 64 bytes a (first) and b (after it).
@@ -114,7 +89,6 @@ struct v256 {
 struct v128 {
   using type = __m128i;
   static constexpr unsigned bytes = 16;
-  static constexpr bool variable_shifts = false;
 
   INTSUM_ALWAYS_INLINE static type zero() { return _mm_setzero_si128(); }
   INTSUM_ALWAYS_INLINE static type splat8(int c) { return _mm_set1_epi8(static_cast<char>(c)); }
@@ -155,17 +129,7 @@ struct v128 {
   INTSUM_ALWAYS_INLINE static type madd16(type a, type b) { return _mm_madd_epi16(a, b); }
   INTSUM_ALWAYS_INLINE static type add16(type a, type b) { return _mm_add_epi16(a, b); }
   INTSUM_ALWAYS_INLINE static type add32(type a, type b) { return _mm_add_epi32(a, b); }
-  INTSUM_ALWAYS_INLINE static type sub32(type a, type b) { return _mm_sub_epi32(a, b); }
-  INTSUM_ALWAYS_INLINE static type splat32(int c) { return _mm_set1_epi32(c); }
   INTSUM_ALWAYS_INLINE static type from32(std::uint32_t x) { return _mm_cvtsi32_si128(static_cast<int>(x)); }
-  INTSUM_ALWAYS_INLINE static type mul_u32(type a, type b) { return _mm_mul_epu32(a, b); }
-  template <class F>
-  INTSUM_ALWAYS_INLINE static type gather64(F f) {
-    return _mm_set_epi64x(static_cast<long long>(f(1)), static_cast<long long>(f(0)));
-  }
-  INTSUM_ALWAYS_INLINE static void store_low32(std::uint32_t* to, type x) {
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_shuffle_epi32(x, 0x08));
-  }
 
   template <int N>
   INTSUM_ALWAYS_INLINE static type funnel(type a, type b) {
