@@ -30,9 +30,9 @@ trap 'rm -rf "$work"' EXIT
 tree() {  # REV DIR: the sources of REV, or of the working tree, with include/ where it has one
   mkdir -p "$2"
   if [[ -n $1 ]]; then
-    local parts=(src)
-    if git cat-file -e "$1:include" 2>/dev/null; then parts+=(include); fi
-    git archive "$1" "${parts[@]}" | tar -x -C "$2"
+    local dirs=(src)
+    if git cat-file -e "$1:include" 2>/dev/null; then dirs+=(include); fi
+    git archive "$1" "${dirs[@]}" | tar -x -C "$2"
   else
     cp -r src "$2"
     if [[ -d include ]]; then cp -r include "$2"; fi
