@@ -8,9 +8,7 @@
 
 #include <arm_neon.h>
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "block/lane_rows.h"
 #include "block/values.h"
@@ -85,28 +83,10 @@ INTSUM_ALWAYS_INLINE int32x2_t two_values(int8x16_t x0, int8x16_t x1, const lane
 }
 #endif
 
-// Reads a block's integers one at a time, in order, each as its signed
-// pairs of digits. Those that end in the block's first 15 bytes are read
-// from a copy of its first 16 bytes with 16 zeros before them, so that
-// nothing before the block is read; past the last integer it reads the
-// bytes after the block, whose lanes are not taken.
-struct lane_reader {
-  const unsigned char* in_block;  // the 16 bytes that end at byte e start at in_block + e
-  const unsigned char* in_front;  // the same, in the copy
-  std::uint64_t ends, negative;
-  unsigned after = 0;  // one past the last digit of the integer before
-
-  INTSUM_ALWAYS_INLINE int8x16_t next(uint8x16_t zero_char) {
-    const auto end = static_cast<unsigned>(std::countr_zero(ends));
-    ends &= ends - 1;
-    const unsigned row = lane_row(end, after, negative);
-    after = end + 1;
-    // Picked without a branch, which would often be mispredicted.
-    const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
-    return vmulq_s8(vreinterpretq_s8_u8(vqsubq_u8(vld1q_u8(bytes), zero_char)),
-                    vld1q_s8(lane_table.scale[row]));
-  }
-};
+// An integer's signed pairs of digits.
+INTSUM_ALWAYS_INLINE int8x16_t lane_pairs(lane_cursor::integer x, uint8x16_t zero_char) {
+  return vmulq_s8(vreinterpretq_s8_u8(vqsubq_u8(vld1q_u8(x.bytes), zero_char)), vld1q_s8(x.row));
+}
 
 // Converts the integers of a block whose digit runs are at most 16 long
 // into the batch, four at a time and the last one or two in a pair; the
@@ -115,18 +95,17 @@ INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_p
                                            const integer_ends& at, value_batch& batch,
                                            const lane_constants& k, uint8x16_t zero_char) {
   alignas(16) unsigned char front[32] = {};
-  std::memcpy(front + 16, p, 16);
-  lane_reader integers{p - 15, front + 1, at.ends, plan.negative};
+  lane_cursor integers = lane_cursor::over(p, front, at.ends, plan.negative);
   const auto count = static_cast<unsigned>(std::popcount(at.ends));
   std::uint32_t* const out = batch.value + batch.count;
   unsigned i = 0;
   for (; i + 2 < count; i += 4) {
-    const int8x16_t x0 = integers.next(zero_char), x1 = integers.next(zero_char);
-    const int8x16_t x2 = integers.next(zero_char), x3 = integers.next(zero_char);
+    const int8x16_t x0 = lane_pairs(integers.next(), zero_char), x1 = lane_pairs(integers.next(), zero_char);
+    const int8x16_t x2 = lane_pairs(integers.next(), zero_char), x3 = lane_pairs(integers.next(), zero_char);
     vst1q_u32(out + i, vreinterpretq_u32_s32(four_values(x0, x1, x2, x3, k)));
   }
   if (i < count) {
-    const int8x16_t x0 = integers.next(zero_char), x1 = integers.next(zero_char);
+    const int8x16_t x0 = lane_pairs(integers.next(), zero_char), x1 = lane_pairs(integers.next(), zero_char);
     vst1_u32(out + i, vreinterpret_u32_s32(two_values(x0, x1, k)));
   }
   take_converted(batch, out, at, plan.negative);

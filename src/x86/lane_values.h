@@ -8,9 +8,7 @@
 
 #include <immintrin.h>
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "block/lane_rows.h"
 #include "block/values.h"
@@ -20,10 +18,9 @@ namespace block {
 namespace {
 
 // An integer's signed fours of digits, up to 9999 either way, in 32-bit lanes.
-INTSUM_ALWAYS_INLINE __m128i lane_fours(const unsigned char* bytes, unsigned row, __m128i zero_char) {
-  const __m128i digits = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)), zero_char);
-  const __m128i pairs =
-      _mm_maddubs_epi16(digits, _mm_load_si128(reinterpret_cast<const __m128i*>(lane_table.scale[row])));
+INTSUM_ALWAYS_INLINE __m128i lane_fours(lane_cursor::integer x, __m128i zero_char) {
+  const __m128i digits = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x.bytes)), zero_char);
+  const __m128i pairs = _mm_maddubs_epi16(digits, _mm_load_si128(reinterpret_cast<const __m128i*>(x.row)));
   return _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
 }
 
@@ -41,48 +38,25 @@ INTSUM_ALWAYS_INLINE __m128i lane_values(__m128i e01, __m128i e23) {
   return _mm_add_epi32(_mm_mullo_epi32(even, _mm_set1_epi32(100000000)), odd);
 }
 
-// Reads a block's integers one at a time, in order, as their fours. Those
-// that end in the block's first 15 bytes are read from a copy of its first
-// 16 bytes with 16 zeros before them, so that nothing before the block is
-// read; past the last integer it reads the bytes after the block, whose
-// lanes are not taken.
-struct lane_reader {
-  const unsigned char* in_block;  // the 16 bytes that end at byte e start at in_block + e
-  const unsigned char* in_front;  // the same, in the copy
-  std::uint64_t ends, negative;
-  unsigned after = 0;  // one past the last digit of the integer before
-
-  INTSUM_ALWAYS_INLINE __m128i next(__m128i zero_char) {
-    const auto end = static_cast<unsigned>(std::countr_zero(ends));
-    ends &= ends - 1;
-    const unsigned row = lane_row(end, after, negative);
-    after = end + 1;
-    // Picked without a branch, which would often be mispredicted.
-    const unsigned char* bytes = (end < 15 ? in_front : in_block) + end;
-    return lane_fours(bytes, row, zero_char);
-  }
-};
-
 // Converts the integers of a block whose digit runs are at most 16 long
 // into the batch, four at a time and the last one or two as a pair; the
 // last four may write past them.
 INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
                                            const integer_ends& at, value_batch& batch) {
   alignas(16) unsigned char front[32] = {};
-  std::memcpy(front + 16, p, 16);
-  lane_reader integers{p - 15, front + 1, at.ends, plan.negative};
+  lane_cursor integers = lane_cursor::over(p, front, at.ends, plan.negative);
   const auto count = static_cast<unsigned>(std::popcount(at.ends));
   std::uint32_t* const out = batch.value + batch.count;
   const __m128i zero_char = _mm_set1_epi8('0');
   unsigned i = 0;
   for (; i + 2 < count; i += 4) {
-    const __m128i f0 = integers.next(zero_char), f1 = integers.next(zero_char);
-    const __m128i f2 = integers.next(zero_char), f3 = integers.next(zero_char);
+    const __m128i f0 = lane_fours(integers.next(), zero_char), f1 = lane_fours(integers.next(), zero_char);
+    const __m128i f2 = lane_fours(integers.next(), zero_char), f3 = lane_fours(integers.next(), zero_char);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
                      lane_values(lane_eights(f0, f1), lane_eights(f2, f3)));
   }
   if (i < count) {
-    const __m128i f0 = integers.next(zero_char), f1 = integers.next(zero_char);
+    const __m128i f0 = lane_fours(integers.next(), zero_char), f1 = lane_fours(integers.next(), zero_char);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i),
                      lane_values(lane_eights(f0, f1), _mm_setzero_si128()));
   }
