@@ -84,18 +84,19 @@ INTSUM_ALWAYS_INLINE int32x2_t two_values(int8x16_t x0, int8x16_t x1, const lane
 #endif
 
 // An integer's signed pairs of digits.
-INTSUM_ALWAYS_INLINE int8x16_t lane_pairs(lane_cursor::integer x, uint8x16_t zero_char) {
+INTSUM_ALWAYS_INLINE int8x16_t lane_pairs(lane_integer x, uint8x16_t zero_char) {
   return vmulq_s8(vreinterpretq_s8_u8(vqsubq_u8(vld1q_u8(x.bytes), zero_char)), vld1q_s8(x.row));
 }
 
 // Converts the integers of a block whose digit runs are at most 16 long
 // into the batch, four at a time and the last one or two in a pair; the
 // last four may write past them.
-INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
-                                           const integer_ends& at, value_batch& batch,
-                                           const lane_constants& k, uint8x16_t zero_char) {
+template <bool FirstOfRun>
+INTSUM_ALWAYS_INLINE void convert_lanes(const unsigned char* p, const block_plan& plan,
+                                        const integer_ends& at, value_batch& batch, const lane_constants& k,
+                                        uint8x16_t zero_char) {
   alignas(16) unsigned char front[32] = {};
-  lane_cursor integers = lane_cursor::over(p, front, at.ends, plan.negative);
+  auto integers = lane_cursor<FirstOfRun>::over(p, front, at.ends, plan.negative);
   const auto count = static_cast<unsigned>(std::popcount(at.ends));
   std::uint32_t* const out = batch.value + batch.count;
   unsigned i = 0;
@@ -109,6 +110,15 @@ INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_p
     vst1_u32(out + i, vreinterpret_u32_s32(two_values(x0, x1, k)));
   }
   take_converted(batch, out, at, plan.negative);
+}
+
+// The same, reading before the block but for the first of a run.
+INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
+                                           const integer_ends& at, value_batch& batch,
+                                           const lane_constants& k, uint8x16_t zero_char) {
+  if (p == batch.run) [[unlikely]]
+    return convert_lanes<true>(p, plan, at, batch, k, zero_char);
+  convert_lanes<false>(p, plan, at, batch, k, zero_char);
 }
 
 }  // namespace

@@ -55,6 +55,7 @@ INTSUM_ALWAYS_INLINE chunk_result finish_chunk(typename Pass::carry_type& c, con
     Pass::settle(work);
     carry_bits trial_carry = carry;
     typename Pass::work trial = work;
+    Pass::runs_from(trial, trial_bytes);
     ended = run_trial(trial_bytes, (n - pos + block_bytes - 1) / block_bytes, trial_carry, trial, k);
     if (ended || eof) {
       work = trial;
@@ -73,6 +74,7 @@ INTSUM_ALWAYS_INLINE chunk_result run_chunk_with(typename Pass::carry_type& c, c
   if (c.state.at == phase::ended) return {n, true};
   const typename Pass::kernel::constants k;
   typename Pass::work work = Pass::start(c);
+  Pass::runs_from(work, p);
   carry_bits carry = carry_from(c.state);
   // Whole blocks with their lookahead after them.
   const std::size_t pos = n > lookahead_bytes ? (n - lookahead_bytes) / block_bytes * block_bytes : 0;

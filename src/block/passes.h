@@ -65,6 +65,7 @@ struct summing {
                                         const typename Kernel::constants& k) requires weighs_blocks<Kernel> {
     Kernel::weigh(p, plan, acc, k);
   }
+  INTSUM_ALWAYS_INLINE static void runs_from(work&, const unsigned char*) {}
   // Before the trial at a chunk's end: nothing to settle.
   INTSUM_ALWAYS_INLINE static void settle(work&) {}
   INTSUM_ALWAYS_INLINE static void finish(sum_carry& c, const work& acc, const carry_bits& carry,
@@ -106,6 +107,9 @@ struct folding {
     if (batch.count > value_batch::apply_from) batch.apply();
   }
 
+  // The blocks that the batch takes from here on start at p.
+  INTSUM_ALWAYS_INLINE static void runs_from(value_batch& batch, const unsigned char* p) { batch.run = p; }
+
   // The trial at a chunk's end starts with an empty batch, so that what it
   // adds can be dropped.
   INTSUM_ALWAYS_INLINE static void settle(value_batch& batch) { batch.apply(); }
@@ -133,9 +137,11 @@ struct folding {
 // accumulators or the batch), from a chunk's start to its end.
 template <class P>
 concept pass = classifies<typename P::kernel> && std::copyable<typename P::work> &&
-    requires(typename P::carry_type& c, typename P::work& w, const carry_bits& carry, bool ended) {
+    requires(typename P::carry_type& c, typename P::work& w, const carry_bits& carry, bool ended,
+             const unsigned char* p) {
   { P::folds } -> std::convertible_to<bool>;
   { P::start(c) } -> std::same_as<typename P::work>;
+  P::runs_from(w, p);
   P::settle(w);
   P::finish(c, w, carry, ended);
 };

@@ -54,6 +54,9 @@ struct value_batch {
                 "the trial's blocks would apply the batch");
 
   fold_carry* out;
+  // The first block of the run that fills the batch: no byte before it may
+  // be read, which a run from the start of a buffer needs.
+  const unsigned char* run = nullptr;
   std::uint32_t pending = 0;  // the digits so far of the integer that goes on into the next block
   bool continuing = false;    // whether there is one
   unsigned count = 0;

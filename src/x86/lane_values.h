@@ -18,7 +18,7 @@ namespace block {
 namespace {
 
 // An integer's signed fours of digits, up to 9999 either way, in 32-bit lanes.
-INTSUM_ALWAYS_INLINE __m128i lane_fours(lane_cursor::integer x, __m128i zero_char) {
+INTSUM_ALWAYS_INLINE __m128i lane_fours(lane_integer x, __m128i zero_char) {
   const __m128i digits = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x.bytes)), zero_char);
   const __m128i pairs = _mm_maddubs_epi16(digits, _mm_load_si128(reinterpret_cast<const __m128i*>(x.row)));
   return _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
@@ -41,10 +41,11 @@ INTSUM_ALWAYS_INLINE __m128i lane_values(__m128i e01, __m128i e23) {
 // Converts the integers of a block whose digit runs are at most 16 long
 // into the batch, four at a time and the last one or two as a pair; the
 // last four may write past them.
-INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
-                                           const integer_ends& at, value_batch& batch) {
+template <bool FirstOfRun>
+INTSUM_ALWAYS_INLINE void convert_lanes(const unsigned char* p, const block_plan& plan,
+                                        const integer_ends& at, value_batch& batch) {
   alignas(16) unsigned char front[32] = {};
-  lane_cursor integers = lane_cursor::over(p, front, at.ends, plan.negative);
+  auto integers = lane_cursor<FirstOfRun>::over(p, front, at.ends, plan.negative);
   const auto count = static_cast<unsigned>(std::popcount(at.ends));
   std::uint32_t* const out = batch.value + batch.count;
   const __m128i zero_char = _mm_set1_epi8('0');
@@ -61,6 +62,14 @@ INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_p
                      lane_values(lane_eights(f0, f1), _mm_setzero_si128()));
   }
   take_converted(batch, out, at, plan.negative);
+}
+
+// The same, reading before the block but for the first of a run.
+INTSUM_ALWAYS_INLINE void convert_in_lanes(const unsigned char* p, const block_plan& plan,
+                                           const integer_ends& at, value_batch& batch) {
+  if (p == batch.run) [[unlikely]]
+    return convert_lanes<true>(p, plan, at, batch);
+  convert_lanes<false>(p, plan, at, batch);
 }
 
 }  // namespace
