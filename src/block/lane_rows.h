@@ -69,8 +69,9 @@ struct lane_cursor {
     const auto end = static_cast<std::size_t>(std::countr_zero(ends));
     ends &= ends - 1;
     // The distance from the last digit of the integer before, and the sign:
-    // interleaved, the rows need no mask of the sign, two steps fewer.
-    const std::size_t row = 2 * (end + 1 - after) + (negative >> end & 1);
+    // interleaved, the rows need no mask of the sign, two steps fewer. Past
+    // the last integer `end` is 64, a shift too far but for the mask.
+    const std::size_t row = 2 * (end + 1 - after) + (negative >> (end & 63) & 1);
     after = end + 1;
     // Picked without a branch, which would often be mispredicted.
     const unsigned char* bytes = (FirstOfRun && end < 15 ? in_front : in_block) + end;
