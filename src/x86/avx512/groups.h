@@ -17,25 +17,6 @@ namespace intsum {
 namespace block {
 namespace {
 
-// What a group's weighing needs: has_negative when some block has negative
-// digits, has_medium when some has a run of 4 digits or more, has_long
-// (with has_medium) when some has a run of 6 or more.
-inline constexpr unsigned has_negative = 1, has_medium = 2, has_long = 4;
-// Runs of 4 and more weigh in more than a byte, of 6 and more in more than
-// two (weights.h), which is what the kernel's weighings take.
-static_assert(runs_weighed_in(1) + 1 == 4 && runs_weighed_in(2) + 1 == 6);
-
-// From the group's masks: runs of 4 and of 6 from bit i are pairs from i,
-// i + 2 and i + 4, with the next block's bits above.
-INTSUM_ALWAYS_INLINE unsigned weighing_needs(const group_masks& m) {
-  const lanes d = _mm512_load_si512(m.digit), next_d = _mm512_loadu_si512(m.digit + 1);
-  const lanes pair = d & ((d >> 1) | (next_d << 63)), next_pair = next_d & (next_d >> 1);
-  const lanes four = and_or(pair, pair >> 2, next_pair << 62), six = and_or(four, pair >> 4, next_pair << 60);
-  auto any = [](lanes x) { return _mm512_test_epi64_mask(x.v, x.v) != 0; };
-  return (any(_mm512_load_si512(m.negative)) ? has_negative : 0) | (any(four) ? has_medium : 0) |
-         (any(six) ? has_long : 0);
-}
-
 // Besides what every block kernel provides (block/passes.h), a grouped one
 // gives the classes of the eight blocks from p, lane j for block j, and
 // for the sum weighs block j of the group whose masks are m (m.live,
@@ -115,7 +96,7 @@ INTSUM_ALWAYS_INLINE void take_group(const unsigned char* p, group_masks& m, uns
 #pragma GCC unroll 1
     for (unsigned j = 0; j < count; ++j) Pass::take(p + block_bytes * j, m.plan_of(j), work, k);
   } else {
-    const unsigned needs = weighing_needs(m);
+    const unsigned needs = m.needs;
     __asm__ volatile("" : : "r"(&m) : "memory");
     // Read before the barrier, so the choice needs no reload; the
     // usual mixed file comes first. has_long never comes without has_medium.
