@@ -1,9 +1,11 @@
 // The rows by which the fold's lane conversions (arm/lane_values.h,
 // x86/lane_values.h) multiply each integer's last 16 bytes, its digits
-// once '0' is taken from them.
+// once '0' is taken from them, and the cursor that gives each integer its
+// bytes and its row.
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
