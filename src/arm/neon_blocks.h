@@ -125,7 +125,7 @@ struct neon_blocks {
       }
       // Kept in registers, or reloaded: GCC would rebuild the broadcasts in every block.
       opaque(zero_char, low_nibble, high_pairs, two, this_byte, nibble_down, pair_a, pair_b, group, last);
-      opaque(lanes.hundred_one, lanes.hundred_hundred_one_one, lanes.ten_thousand, lanes.powers);
+      lanes.keep();
     }
 
     INTSUM_ALWAYS_INLINE uint8x16_t spread(std::uint64_t m) const {
