@@ -2,8 +2,7 @@
 // (docs/design.md, "NEON"): each integer's last 16 bytes in a vector of
 // their own, multiplied by a row of a table that clears the bytes of the
 // integer before it and gives its pairs of digits and its sign at once, then
-// by multiplies and pairwise adds, each step halving the lanes, until the
-// four values share one vector.
+// by multiplies and pairwise adds until the four values share one vector.
 #pragma once
 
 #include <arm_neon.h>
@@ -26,8 +25,8 @@ struct lane_constants {
 #if defined(__ARM_FEATURE_DOTPROD)
   int8x16_t hundred_hundred_one_one = vreinterpretq_s8_s32(vdupq_n_s32(0x01016464));
   // The places of an integer's fours, first to last, mod 2^32.
-  int32x4_t places = {static_cast<std::int32_t>(std::uint32_t{1000000000000 % (std::uint64_t{1} << 32)}),
-                      100000000, 10000, 1};
+  int32x4_t places = {static_cast<std::int32_t>(ten_to.of[12]), static_cast<std::int32_t>(ten_to.of[8]),
+                      static_cast<std::int32_t>(ten_to.of[4]), 1};
   INTSUM_ALWAYS_INLINE void keep() { opaque(hundred_hundred_one_one, places); }
 #else
   int16x8_t hundred_one = vreinterpretq_s16_s32(vdupq_n_s32(0x00010064));
